@@ -1,0 +1,370 @@
+#include "app/frmDDNS.h"
+
+#include "buildconfig.h"
+#include "exchange/winsock.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const QColor kBackColour(255, 224, 192);
+const QColor kHeadingColour(192, 192, 255);
+const QColor kYellow(255, 255, 0);
+const QColor kWhite(255, 255, 255);
+const QColor kLineColour(224, 224, 224);
+
+void setTextColour(QWidget *w, const QColor &colour)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::Text, colour);
+    w->setPalette(p);
+}
+
+QFont boldFont(const QFont &base)
+{
+    QFont f = base;
+    f.setBold(true);
+    return f;
+}
+
+} // namespace
+
+frmDDNS::ServiceEndpoint frmDDNS::ServiceEndpoint::compiledIn()
+{
+    return {QStringLiteral(VESTREL_SERVICE_HOST), VESTREL_SERVICE_PORT};
+}
+
+frmDDNS::frmDDNS(DesktopServices &services, Winsock &socket, NotificationArea &notificationArea,
+                 ServiceEndpoint service, QWidget *parent)
+    : QWidget(parent), Winsock1(socket), m_services(services), m_tray(notificationArea),
+      m_service(std::move(service))
+{
+    createControls();
+    wireEvents();
+}
+
+frmDDNS::~frmDDNS() = default;
+
+void frmDDNS::createControls()
+{
+    setObjectName(QStringLiteral("frmDDNS"));
+    setWindowTitle(QStringLiteral("DDNS Property"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(345, 239);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/vestrel-16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/vestrel-32.png"), QSize(32, 32));
+    setWindowIcon(icon);
+
+    QFont base = font();
+    base.setPointSizeF(8.25);
+    setFont(base);
+    const QFont bold = boldFont(base);
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kBackColour);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    // The tray notification reaches the mouse-move handler; ordinary movement does too.
+    setMouseTracking(true);
+
+    auto label = [this](const char *name, const QString &caption, QRect geometry) {
+        auto *l = new QLabel(caption, this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setGeometry(geometry);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return l;
+    };
+    auto textBox = [this](const char *name, const QString &text, QRect geometry) {
+        auto *t = new QLineEdit(text, this);
+        t->setObjectName(QString::fromLatin1(name));
+        t->setGeometry(geometry);
+        return t;
+    };
+    auto button = [this](const char *name, const QString &caption, QRect geometry) {
+        auto *b = new QPushButton(caption, this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(geometry);
+        b->setAutoDefault(false);
+        return b;
+    };
+    auto line = [this](const char *name, int y) {
+        auto *f = new QFrame(this);
+        f->setObjectName(QString::fromLatin1(name));
+        f->setGeometry(0, y, 345, 1);
+        f->setFrameShape(QFrame::NoFrame);
+        QPalette p = f->palette();
+        p.setColor(QPalette::Window, kLineColour);
+        f->setPalette(p);
+        f->setAutoFillBackground(true);
+        return f;
+    };
+
+    Label9 = label("Label9", QStringLiteral("Property"), {8, 8, 97, 17});
+    Label9->setFont(bold);
+    setTextColour(Label9, kHeadingColour);
+
+    Image1 = label("Image1", QString(), {240, 8, 99, 35});
+    Image1->setPixmap(QPixmap(QStringLiteral(":/logo.bmp")));
+
+    Label2 = label("Label2", QStringLiteral("Username : "), {72, 40, 81, 17});
+    Label2->setFont(bold);
+    txtUsername = textBox("txtUsername", QString(), {136, 40, 89, 19});
+
+    Label3 = label("Label3", QStringLiteral("Password : "), {72, 80, 65, 17});
+    Label3->setFont(bold);
+    txtPassword = textBox("txtPassword", QString(), {136, 80, 89, 19});
+    txtPassword->setEchoMode(QLineEdit::Password);
+    txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    Label1 = label("Label1", QStringLiteral("Gateway (Name or IP) :"), {248, 128, 113, 33});
+    Label1->setWordWrap(true);
+    Label1->hide();
+    txtGatewayIP = textBox("txtGatewayIP", QString(), {264, 72, 105, 19});
+    txtGatewayIP->hide();
+    cmdDefault = button("cmdDefault", QStringLiteral("Default"), {272, 104, 57, 17});
+    cmdDefault->hide();
+
+    cmdConnect = button("cmdConnect", QStringLiteral("Connect"), {88, 120, 81, 17});
+    cmdSave = button("cmdSave", QStringLiteral("Save"), {208, 120, 49, 17});
+
+    Text1 = textBox("Text1", QStringLiteral("Text1"), {0, 32, 321, 25});
+    Text1->hide();
+
+    Label4 = label("Label4", QStringLiteral("DDNS Server : "), {16, 160, 88, 13});
+    Label4->setFont(bold);
+    setTextColour(Label4, kYellow);
+    lblStatus = label("lblStatus", QStringLiteral("Disconnected"), {104, 160, 209, 17});
+    setTextColour(lblStatus, kWhite);
+
+    imgStatus = label("imgStatus", QString(), {280, 160, 44, 26});
+    imgStatus->setPixmap(QPixmap(QStringLiteral(":/status-initial.gif")));
+
+    Label5 = label("Label5", QStringLiteral("My IP : "), {16, 176, 65, 17});
+    Label5->setFont(bold);
+    setTextColour(Label5, kYellow);
+    lblMyIP = label("lblMyIP", QStringLiteral("N/A"), {104, 176, 97, 17});
+    setTextColour(lblMyIP, kWhite);
+
+    Label6 = label("Label6", QStringLiteral("Error : "), {16, 192, 57, 17});
+    Label6->setFont(bold);
+    setTextColour(Label6, kYellow);
+    lblError = label("lblError", QStringLiteral("-"), {104, 192, 133, 13});
+    setTextColour(lblError, kWhite);
+
+    chkDisableService = new QCheckBox(this);
+    chkDisableService->setObjectName(QStringLiteral("chkDisableService"));
+    chkDisableService->setGeometry(232, 192, 14, 17);
+    Label8 = label("Label8", QStringLiteral("Disable service"), {250, 195, 81, 17});
+    setTextColour(Label8, kWhite);
+
+    Label7 = label("Label7", QStringLiteral("Tips : "), {8, 224, 33, 17});
+    setTextColour(Label7, kYellow);
+    lblMessage = label("lblMessage", QString(), {40, 224, 305, 17});
+    setTextColour(lblMessage, kWhite);
+
+    Line2 = line("Line2", 0);
+    Line1 = line("Line1", 152);
+    Line3 = line("Line3", 216);
+
+    for (QLabel *l : findChildren<QLabel *>())
+        l->setFocusPolicy(Qt::NoFocus);
+
+    // Focus order by tab index: chkDisableService 6, Text1 7, cmdConnect 10, cmdDefault 11,
+    // cmdSave 12, txtPassword 13, txtUsername 14, txtGatewayIP 15 (hidden ones are skipped).
+    const QList<QWidget *> order{chkDisableService, Text1, cmdConnect, cmdDefault,
+                                 cmdSave, txtPassword, txtUsername, txtGatewayIP};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(10000);
+
+    mnupopup = new QMenu(QStringLiteral("Menu Popup"), this);
+    mnupopup->setObjectName(QStringLiteral("mnupopup"));
+    submnuProperty.insert(0, mnupopup->addAction(QStringLiteral("Property")));
+    submnuProperty.insert(1, mnupopup->addSeparator());
+    submnuProperty.insert(3, mnupopup->addAction(QStringLiteral("Exit")));
+}
+
+void frmDDNS::wireEvents()
+{
+    connect(cmdConnect, &QPushButton::clicked, this, [this] { dispatch([this] { cmdConnect_Click(); }); });
+    connect(cmdSave, &QPushButton::clicked, this, [this] { dispatch([this] { cmdSave_Click(); }); });
+    connect(cmdDefault, &QPushButton::clicked, this, [this] { dispatch([this] { cmdDefault_Click(); }); });
+    // stateChanged fires exactly when the value changes, whether the user or the program changed it.
+    connect(chkDisableService, &QCheckBox::stateChanged, this,
+            [this](int) { dispatch([this] { chkDisableService_Click(); }); });
+    connect(Timer1, &QTimer::timeout, this, [this] { dispatch([this] { Timer1_Timer(); }); });
+
+    connect(&Winsock1, &Winsock::ConnectEvent, this, [this] { dispatch([this] { Winsock1_Connect(); }); });
+    connect(&Winsock1, &Winsock::DataArrival, this,
+            [this](qint32 bytesTotal) { dispatch([this, bytesTotal] { Winsock1_DataArrival(bytesTotal); }); });
+    connect(&Winsock1, &Winsock::Error, this,
+            [this](qint16 number, const QString &description, qint32 scode, const QString &source,
+                   const QString &helpFile, qint32 helpContext, bool cancelDisplay) {
+                dispatch([&] {
+                    Winsock1_Error(number, description, scode, source, helpFile, helpContext, cancelDisplay);
+                });
+            });
+
+    for (auto it = submnuProperty.cbegin(); it != submnuProperty.cend(); ++it) {
+        const qint16 index = it.key();
+        connect(it.value(), &QAction::triggered, this,
+                [this, index] { dispatch([this, index] { submnuProperty_Click(index); }); });
+    }
+    connect(&m_tray, &NotificationArea::notification, this, [this](quint32 uID, int mouseMessage) {
+        if (uID != nidTray.uID)
+            return;
+        dispatch([this, mouseMessage] { Form_MouseMove(0, 0, static_cast<float>(mouseMessage), 0.0f); });
+    });
+
+    Timer1->start();
+}
+
+void frmDDNS::load()
+{
+    dispatch([this] { Form_Load(); });
+}
+
+void frmDDNS::Form_Load()
+{
+    // Steps 1 and 2 are not guarded: without its background picture the program does not start.
+    AutoRedraw = true;
+    Picture = LoadPicture(m_services.appPath() + QStringLiteral("/icons/bg_small.bmp"));
+    update();
+
+    StepSkipper step;
+    step([this] { intLoginPhase = 0; });
+    step([this] { strServerPort = QString::number(m_service.port); });
+    step([this] { strServerHost = m_service.host; });
+    step([this] {
+        blnExiting = false;
+        blnConnecting = false;
+    });
+    step([this] {
+        nidTray.cbSize = 88;
+        nidTray.hIcon = windowIcon();
+        nidTray.hWnd = static_cast<quintptr>(winId());
+        // The product name, one NUL, then spaces to the end of the field.
+        static constexpr char tip[] = "Vestrel";
+        nidTray.szTip.fill(' ');
+        std::memcpy(nidTray.szTip.data(), tip, sizeof tip);
+        nidTray.uCallbackMessage = WM_MOUSEMOVE;
+        nidTray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        nidTray.uID = 1;
+    });
+    step([this] { setWindowStateValue(vbMinimized); });
+    step([this] { Form_Resize(); });
+    step([this] { LoadSettings(); });
+    step([this] { Timer1_Timer(); });
+}
+
+QPixmap frmDDNS::LoadPicture(const QString &path)
+{
+    QImageReader reader(path);
+    QImage image = reader.read();
+    if (image.isNull()) {
+        if (reader.error() == QImageReader::FileNotFoundError)
+            throw Err::fileNotFound(path);
+        throw Err::invalidPicture(path);
+    }
+    return QPixmap::fromImage(std::move(image));
+}
+
+QString frmDDNS::configPath() const
+{
+    return m_services.appPath() + QStringLiteral("/config.dat");
+}
+
+int frmDDNS::WindowState() const
+{
+    const Qt::WindowStates s = windowState();
+    if (s & Qt::WindowMinimized)
+        return vbMinimized;
+    if (s & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return vbMaximized;
+    return vbNormal;
+}
+
+void frmDDNS::setWindowStateValue(int state)
+{
+    Qt::WindowStates s = windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
+    if (state == vbMinimized)
+        s |= Qt::WindowMinimized;
+    else if (state == vbMaximized)
+        s |= Qt::WindowMaximized;
+    setWindowState(s);
+}
+
+void frmDDNS::reportAndEnd(int number, const QString &description)
+{
+    m_services.messageBox(QStringLiteral("Error %1: %2").arg(number).arg(description), DesktopServices::Icon::Stop);
+    endNow(1);
+}
+
+void frmDDNS::endNow(int exitCode)
+{
+    Timer1->stop();
+    m_tray.Shell_NotifyIcon(NotificationArea::NIM_DELETE, nidTray);
+    m_services.endProgram(exitCode);
+}
+
+void frmDDNS::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    if (!Picture.isNull()) {
+        QPainter painter(this);
+        painter.drawPixmap(0, 0, Picture);
+    }
+}
+
+void frmDDNS::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        dispatch([this] { Form_Resize(); });
+}
+
+void frmDDNS::closeEvent(QCloseEvent *event)
+{
+    // The user's own close arrives as a spontaneous event; a close from code or from the session
+    // is not spontaneous.
+    qint16 cancel = 0;
+    const qint16 reason = event->spontaneous() ? vbFormControlMenu : vbAppWindows;
+    dispatch([&] { Form_QueryUnload(cancel, reason); });
+    if (cancel != 0 || m_services.hasEnded()) {
+        event->setAccepted(cancel == 0);
+        return;
+    }
+    event->accept();
+    endNow(0);
+}
+
+void frmDDNS::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPointF pos = event->position();
+    const auto button = static_cast<qint16>(event->buttons().toInt() & 0x7);
+    const auto shift = static_cast<qint16>((event->modifiers() & Qt::ShiftModifier ? 1 : 0)
+                                           | (event->modifiers() & Qt::ControlModifier ? 2 : 0)
+                                           | (event->modifiers() & Qt::AltModifier ? 4 : 0));
+    dispatch([&] { Form_MouseMove(button, shift, static_cast<float>(pos.x()), static_cast<float>(pos.y())); });
+    QWidget::mouseMoveEvent(event);
+}

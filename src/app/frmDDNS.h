@@ -1,0 +1,177 @@
+#pragma once
+
+#include "app/desktopservices.h"
+#include "app/errors.h"
+#include "exchange/reply.h"
+#include "tray/modSystemTray.h"
+
+#include <QMap>
+#include <QPixmap>
+#include <QWidget>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+class Winsock;
+
+// The program's one window. It owns the state of the update exchange, every control, the socket,
+// the timer and the tray record; each subsystem folder defines the members it is responsible for
+// (settings/ the config file, exchange/ the socket traffic, status/ the indicator, tray/ the
+// window's visibility). Handlers are named after their control and event, and are public so that
+// the program's own handlers and the tests can call them directly, as plain procedures.
+class frmDDNS : public QWidget
+{
+    Q_OBJECT
+public:
+    // Where the update service lives. The program uses the compiled-in value; tests and the demo
+    // build point it at a loopback server.
+    struct ServiceEndpoint {
+        QString host;
+        qint32 port;
+        static ServiceEndpoint compiledIn();
+    };
+
+    static constexpr qint32 STATUS_DISABLED = 0;
+    static constexpr qint32 STATUS_OFFLINE = 1;
+    static constexpr qint32 STATUS_ONLINE = 2;
+
+    // Window states as the handlers see them.
+    static constexpr int vbNormal = 0;
+    static constexpr int vbMinimized = 1;
+    static constexpr int vbMaximized = 2;
+
+    // Close reasons: 0 is the user's own close box or control menu.
+    static constexpr qint16 vbFormControlMenu = 0;
+    static constexpr qint16 vbFormCode = 1;
+    static constexpr qint16 vbAppWindows = 2;
+
+    frmDDNS(DesktopServices &services, Winsock &socket, NotificationArea &notificationArea,
+            ServiceEndpoint service = ServiceEndpoint::compiledIn(), QWidget *parent = nullptr);
+    ~frmDDNS() override;
+
+    // Runs Form_Load through the dispatch boundary, as the window's creation does.
+    void load();
+
+    // The dispatch boundary: every event Qt delivers reaches its handler through here. A failure
+    // that no step-skipping caller absorbed is reported with its number and description, and the
+    // program ends. Once the program has ended no further handler runs.
+    template <typename Handler>
+    void dispatch(Handler &&handler) noexcept
+    {
+        if (m_services.hasEnded())
+            return;
+        try {
+            handler();
+        } catch (const VbError &e) {
+            reportAndEnd(e.number(), e.description());
+        } catch (const std::exception &e) {
+            reportAndEnd(0, QString::fromLocal8Bit(e.what()));
+        }
+    }
+
+    // --- Event handlers -------------------------------------------------------------------------
+    void Form_Load();
+    void Form_Resize();
+    void Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode);
+    void Form_MouseMove(qint16 Button, qint16 Shift, float X, float Y);
+    void submnuProperty_Click(qint16 Index);
+    void cmdConnect_Click();
+    void chkDisableService_Click();
+    void Timer1_Timer();
+    void Winsock1_Connect();
+    void Winsock1_Error(qint16 Number, const QString &Description, qint32 Scode, const QString &Source,
+                        const QString &HelpFile, qint32 HelpContext, bool CancelDisplay);
+    void Winsock1_DataArrival(qint32 bytesTotal);
+    void cmdSave_Click();
+    void cmdDefault_Click();
+
+    // --- Procedures -----------------------------------------------------------------------------
+    void LoadSettings();
+    void ShowServiceStatus(qint32 status);
+    void SendUpdateRequest();
+    void OnLoginFailed();
+    void OnLoginSucceeded();
+    void ClearError();
+
+    // --- Window operations the handlers use ----------------------------------------------------
+    int WindowState() const;
+    void setWindowStateValue(int state);
+    QString configPath() const;
+    static QPixmap LoadPicture(const QString &path);
+
+    // --- State ----------------------------------------------------------------------------------
+    qint16 intLoginPhase = 0;
+    QString strServerPort;
+    QString strServerHost;
+    bool blnExiting = false;
+    bool blnConnecting = false;
+    bool blnDisabled = false;
+    QString strLocalIP;
+    QString strCookie;
+    NOTIFYICONDATA nidTray;
+    // Ticks spent on an outstanding connection attempt; belongs to Timer1_Timer alone.
+    qint16 intRetryTicks = 0;
+    // Received text that the reply reader carries from one delivery to the next.
+    ReplyReader replyReader;
+
+    bool AutoRedraw = false;
+    QPixmap Picture;
+
+    // --- Controls -------------------------------------------------------------------------------
+    QLabel *Label9 = nullptr;
+    QLabel *Image1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *txtUsername = nullptr;
+    QLabel *Label3 = nullptr;
+    QLineEdit *txtPassword = nullptr;
+    QLabel *Label1 = nullptr;
+    QLineEdit *txtGatewayIP = nullptr;
+    QPushButton *cmdDefault = nullptr;
+    QPushButton *cmdConnect = nullptr;
+    QPushButton *cmdSave = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *lblStatus = nullptr;
+    QLabel *imgStatus = nullptr;
+    QLabel *Label5 = nullptr;
+    QLabel *lblMyIP = nullptr;
+    QLabel *Label6 = nullptr;
+    QLabel *lblError = nullptr;
+    QCheckBox *chkDisableService = nullptr;
+    QLabel *Label8 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *lblMessage = nullptr;
+    QFrame *Line1 = nullptr;
+    QFrame *Line2 = nullptr;
+    QFrame *Line3 = nullptr;
+    QTimer *Timer1 = nullptr;
+    Winsock &Winsock1;
+    QMenu *mnupopup = nullptr;
+    // The tray menu's items by index: 0 "Property", 1 the separator, 3 "Exit"; there is no 2.
+    QMap<qint16, QAction *> submnuProperty;
+
+    DesktopServices &services() { return m_services; }
+    NotificationArea &notificationArea() { return m_tray; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    void createControls();
+    void wireEvents();
+    void reportAndEnd(int number, const QString &description);
+    // Ends the program at once, removing the tray icon first.
+    void endNow(int exitCode);
+
+    DesktopServices &m_services;
+    NotificationArea &m_tray;
+    ServiceEndpoint m_service;
+};

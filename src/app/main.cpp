@@ -1,0 +1,25 @@
+#include "app/desktopservices.h"
+#include "app/frmDDNS.h"
+#include "buildconfig.h"
+#include "exchange/winsock.h"
+#include "tray/modSystemTray.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vestrel"));
+    QApplication::setApplicationVersion(QStringLiteral(VESTREL_VERSION));
+    // The window hides into the tray; only Exit, or a close from the system, ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QtDesktopServices services;
+    QtWinsock socket;
+    QtNotificationArea tray;
+    frmDDNS window(services, socket, tray);
+    window.load();
+    if (services.hasEnded())
+        return services.exitCode();
+    return QApplication::exec();
+}

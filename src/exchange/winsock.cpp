@@ -1,0 +1,166 @@
+#include "exchange/winsock.h"
+
+#include "app/errors.h"
+
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QTcpSocket>
+
+namespace {
+
+struct SocketErrorText {
+    qint16 number;
+    const char *description;
+};
+
+// Windows socket error numbers, which users of the program's first platform know.
+SocketErrorText describe(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return {10061, "Connection is forcefully rejected"};
+    case QAbstractSocket::HostNotFoundError:
+        return {11001, "Host not found"};
+    case QAbstractSocket::SocketTimeoutError:
+        return {10060, "Connection timed out"};
+    case QAbstractSocket::NetworkError:
+        return {10065, "No route to host"};
+    case QAbstractSocket::SocketAccessError:
+        return {10013, "Permission denied"};
+    case QAbstractSocket::SocketResourceError:
+        return {10055, "No buffer space is available"};
+    case QAbstractSocket::AddressInUseError:
+        return {10048, "Address in use"};
+    default:
+        return {10053, nullptr};
+    }
+}
+
+} // namespace
+
+QtWinsock::QtWinsock(QObject *parent) : Winsock(parent), m_socket(new QTcpSocket(this))
+{
+    connect(m_socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState s) {
+        if (s == QAbstractSocket::HostLookupState)
+            m_state = sckResolvingHost;
+        else if (s == QAbstractSocket::ConnectingState)
+            m_state = sckConnecting;
+    });
+    connect(m_socket, &QAbstractSocket::connected, this, [this] {
+        m_state = sckConnected;
+        emit ConnectEvent();
+    });
+    connect(m_socket, &QAbstractSocket::disconnected, this, [this] {
+        // The peer closed the connection. This is not an error event: the owner notices it by
+        // looking at State() on its next tick.
+        if (m_state == sckConnected)
+            m_state = sckClosing;
+    });
+    connect(m_socket, &QIODevice::readyRead, this, &QtWinsock::onReadyRead);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::RemoteHostClosedError) {
+            if (m_state == sckConnected)
+                m_state = sckClosing;
+            return;
+        }
+        const SocketErrorText text = describe(error);
+        const QString description =
+            text.description ? QString::fromLatin1(text.description) : m_socket->errorString();
+        const int attempt = m_attempt;
+        m_state = sckError;
+        // Qt may report some failures from inside connectToHost(); the event must still arrive
+        // later, from the event loop, like every other socket event.
+        QMetaObject::invokeMethod(
+            this,
+            [this, attempt, number = text.number, description] {
+                if (attempt != m_attempt)
+                    return;
+                emit Error(number, description, 0, QStringLiteral("Winsock"), QString(), 0, false);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+QtWinsock::~QtWinsock()
+{
+    m_socket->disconnect(this);
+    m_socket->abort();
+}
+
+qint16 QtWinsock::State() const
+{
+    return m_state;
+}
+
+void QtWinsock::Close()
+{
+    ++m_attempt;
+    m_socket->abort();
+    m_received.clear();
+    m_readPos = 0;
+    m_state = sckClosed;
+}
+
+void QtWinsock::Connect()
+{
+    if (m_state != sckClosed)
+        throw VbError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
+    ++m_attempt;
+    m_received.clear();
+    m_readPos = 0;
+    m_state = sckConnecting;
+    // The local port is always 0 here: the system picks one.
+    m_socket->connectToHost(m_remoteHost, static_cast<quint16>(m_remotePort));
+}
+
+QString QtWinsock::LocalIP() const
+{
+    auto text = [](const QHostAddress &address) {
+        bool mapped = false;
+        const quint32 v4 = address.toIPv4Address(&mapped);
+        return mapped ? QHostAddress(v4).toString() : address.toString();
+    };
+    if (m_state == sckConnected && !m_socket->localAddress().isNull())
+        return text(m_socket->localAddress());
+    const QList<QHostAddress> all = QNetworkInterface::allAddresses();
+    for (const QHostAddress &address : all) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            return address.toString();
+    }
+    return QStringLiteral("127.0.0.1");
+}
+
+void QtWinsock::SendData(const QString &data)
+{
+    if (m_state != sckConnected)
+        throw VbError(Err::WrongProtocolState,
+                      QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
+    m_socket->write(data.toLatin1());
+}
+
+void QtWinsock::GetData(QString &data, qint16 maxLen)
+{
+    const qsizetype n = qMin<qsizetype>(qMax<qint16>(maxLen, 0), m_received.size() - m_readPos);
+    data = QString::fromLatin1(m_received.constData() + m_readPos, n);
+    m_readPos += n;
+    compactBuffer();
+}
+
+void QtWinsock::onReadyRead()
+{
+    m_received.append(m_socket->readAll());
+    emit DataArrival(static_cast<qint32>(qMin<qint64>(bytesWaiting(), INT32_MAX)));
+}
+
+void QtWinsock::compactBuffer()
+{
+    // Reading advances an offset; the consumed front is dropped only now and then so that taking
+    // 255 bytes at a time stays linear in the amount received.
+    if (m_readPos == m_received.size()) {
+        m_received.clear();
+        m_readPos = 0;
+    } else if (m_readPos > 65536 && m_readPos * 2 > m_received.size()) {
+        m_received.remove(0, m_readPos);
+        m_readPos = 0;
+    }
+}

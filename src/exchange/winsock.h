@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QTcpSocket;
+
+// The TCP client socket the window talks through. Member names follow the socket control the
+// program was designed around; events are signals raised on the window's thread, never from inside
+// a call the program made (Connect() returns at once, its outcome arrives later).
+class Winsock : public QObject
+{
+    Q_OBJECT
+public:
+    // State numbers of the control. Only Connected matters to the program.
+    enum StateValue : qint16 {
+        sckClosed = 0,
+        sckOpen = 1,
+        sckListening = 2,
+        sckConnectionPending = 3,
+        sckResolvingHost = 4,
+        sckHostResolved = 5,
+        sckConnecting = 6,
+        sckConnected = 7,
+        sckClosing = 8,
+        sckError = 9,
+    };
+
+    using QObject::QObject;
+
+    virtual qint16 State() const = 0;
+    // Drops the connection or a pending attempt; harmless when already closed.
+    virtual void Close() = 0;
+    virtual QString RemoteHost() const = 0;
+    virtual void setRemoteHost(const QString &host) = 0;
+    virtual qint32 RemotePort() const = 0;
+    virtual void setRemotePort(qint32 port) = 0;
+    virtual void setLocalPort(qint32 port) = 0;
+    // Starts an attempt to RemoteHost:RemotePort and returns at once.
+    virtual void Connect() = 0;
+    virtual QString LocalIP() const = 0;
+    // Queues the whole text for sending, one byte per character. Throws VbError when not connected.
+    virtual void SendData(const QString &data) = 0;
+    // Moves at most maxLen received bytes, oldest first, into data (one character per byte).
+    virtual void GetData(QString &data, qint16 maxLen) = 0;
+
+signals:
+    void ConnectEvent();
+    void DataArrival(qint32 bytesTotal);
+    void Error(qint16 number, const QString &description, qint32 scode, const QString &source,
+               const QString &helpFile, qint32 helpContext, bool cancelDisplay);
+};
+
+// The real socket, on QTcpSocket.
+class QtWinsock final : public Winsock
+{
+    Q_OBJECT
+public:
+    explicit QtWinsock(QObject *parent = nullptr);
+    ~QtWinsock() override;
+
+    qint16 State() const override;
+    void Close() override;
+    QString RemoteHost() const override { return m_remoteHost; }
+    void setRemoteHost(const QString &host) override { m_remoteHost = host; }
+    qint32 RemotePort() const override { return m_remotePort; }
+    void setRemotePort(qint32 port) override { m_remotePort = port; }
+    void setLocalPort(qint32 port) override { m_localPort = port; }
+    void Connect() override;
+    QString LocalIP() const override;
+    void SendData(const QString &data) override;
+    void GetData(QString &data, qint16 maxLen) override;
+
+    // Bytes received and not yet taken by GetData.
+    qint64 bytesWaiting() const { return m_received.size() - m_readPos; }
+
+private:
+    void onReadyRead();
+    void compactBuffer();
+
+    QTcpSocket *m_socket = nullptr;
+    QString m_remoteHost;
+    qint32 m_remotePort = 0;
+    qint32 m_localPort = 0;
+    qint16 m_state = sckClosed;
+    // Every attempt gets a number so that an event queued for an attempt that Close() has since
+    // dropped is never delivered.
+    int m_attempt = 0;
+    QByteArray m_received;
+    qsizetype m_readPos = 0;
+};

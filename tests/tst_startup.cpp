@@ -1,0 +1,165 @@
+// Start-up of the window: where it ends, what it shows, and what a missing background does.
+#include "support/testwindow.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void endsMinimisedAndHiddenBehindOneTrayIcon();
+    void fillsTheTrayRecord();
+    void showsInitialCaptionsAndKeepsHiddenControlsHidden();
+    void clickingTheCheckBoxCaptionChangesNothing();
+    void focusFollowsTabIndexOrder();
+    void missingBackgroundReportsAndEnds_data();
+    void missingBackgroundReportsAndEnds();
+};
+
+void TestStartup::endsMinimisedAndHiddenBehindOneTrayIcon()
+{
+    TestWindow t;
+    t->load();
+    QVERIFY(!t.services.ended);
+    QVERIFY(!t->isVisible());
+    QCOMPARE(t->WindowState(), frmDDNS::vbMinimized);
+    QVERIFY(t.tray.present);
+    QCOMPARE(t.tray.tip, QStringLiteral("Vestrel"));
+    // Start-up adds the icon more than once (the state change and the explicit resize); the
+    // notification area refuses the repeat, so there is still exactly one icon.
+    QVERIFY(t.tray.calls.count(QStringLiteral("add")) >= 2);
+    QVERIFY(!t.tray.calls.contains(QStringLiteral("delete")));
+    QVERIFY(t.services.boxes.isEmpty());
+    QCOMPARE(t->strServerPort, QStringLiteral("80"));
+    QCOMPARE(t->strServerHost, QStringLiteral("ddns.test.invalid"));
+    QCOMPARE(t->intLoginPhase, qint16(0));
+    QVERIFY(!t->blnExiting);
+}
+
+void TestStartup::fillsTheTrayRecord()
+{
+    TestWindow t;
+    t->load();
+    const NOTIFYICONDATA &nid = t->nidTray;
+    QCOMPARE(nid.cbSize, 88u);
+    QCOMPARE(nid.uID, 1u);
+    QCOMPARE(nid.uFlags, 7u);
+    QCOMPARE(nid.uCallbackMessage, 512u);
+    QVERIFY(nid.hWnd != 0);
+    QVERIFY(!nid.hIcon.isNull());
+    QByteArray expected("Vestrel");
+    expected.append('\0');
+    expected.append(QByteArray(64 - expected.size(), ' '));
+    QCOMPARE(QByteArray(nid.szTip.data(), 64), expected);
+}
+
+void TestStartup::showsInitialCaptionsAndKeepsHiddenControlsHidden()
+{
+    TestWindow t;
+    QCOMPARE(t->windowTitle(), QStringLiteral("DDNS Property"));
+    QCOMPARE(t->size(), QSize(345, 239));
+    t->load();
+    QCOMPARE(t->Label9->text(), QStringLiteral("Property"));
+    QCOMPARE(t->Label2->text(), QStringLiteral("Username : "));
+    QCOMPARE(t->Label3->text(), QStringLiteral("Password : "));
+    QCOMPARE(t->Label4->text(), QStringLiteral("DDNS Server : "));
+    QCOMPARE(t->Label5->text(), QStringLiteral("My IP : "));
+    QCOMPARE(t->Label6->text(), QStringLiteral("Error : "));
+    QCOMPARE(t->Label7->text(), QStringLiteral("Tips : "));
+    QCOMPARE(t->Label8->text(), QStringLiteral("Disable service"));
+    QCOMPARE(t->lblStatus->text(), QStringLiteral("Disconnected"));
+    QCOMPARE(t->lblMyIP->text(), QStringLiteral("N/A"));
+    QCOMPARE(t->lblError->text(), QStringLiteral("-"));
+    QCOMPARE(t->txtPassword->echoMode(), QLineEdit::Password);
+    QVERIFY(!t->chkDisableService->isChecked());
+    QVERIFY(!t->imgStatus->pixmap().isNull());
+    QVERIFY(!t->Image1->pixmap().isNull());
+
+    // Showing the window must not reveal the controls that are created hidden.
+    t->submnuProperty_Click(0);
+    QVERIFY(t->isVisible());
+    QVERIFY(t->lblStatus->isVisible());
+    for (QWidget *hidden : {static_cast<QWidget *>(t->Label1), static_cast<QWidget *>(t->txtGatewayIP),
+                            static_cast<QWidget *>(t->cmdDefault), static_cast<QWidget *>(t->Text1)})
+        QVERIFY2(!hidden->isVisible(), qPrintable(hidden->objectName()));
+    QCOMPARE(t->submnuProperty.keys(), (QList<qint16>{0, 1, 3}));
+    QCOMPARE(t->submnuProperty.value(0)->text(), QStringLiteral("Property"));
+    QVERIFY(t->submnuProperty.value(1)->isSeparator());
+    QCOMPARE(t->submnuProperty.value(3)->text(), QStringLiteral("Exit"));
+}
+
+void TestStartup::clickingTheCheckBoxCaptionChangesNothing()
+{
+    TestWindow t;
+    t->load();
+    t->submnuProperty_Click(0);
+    const QString caption = t->cmdConnect->text();
+    const QStringList calls = t.socket.calls;
+    QTest::mouseClick(t->Label8, Qt::LeftButton);
+    QVERIFY(!t->chkDisableService->isChecked());
+    QCOMPARE(t->cmdConnect->text(), caption);
+    QCOMPARE(t.socket.calls, calls);
+}
+
+void TestStartup::focusFollowsTabIndexOrder()
+{
+    TestWindow t;
+    t->load();
+    t->submnuProperty_Click(0);
+    QList<QWidget *> order;
+    QWidget *w = t->chkDisableService;
+    do {
+        if (w->isVisible() && w->focusPolicy() & Qt::TabFocus)
+            order << w;
+        w = w->nextInFocusChain();
+    } while (w != t->chkDisableService && order.size() < 20);
+    QCOMPARE(order, (QList<QWidget *>{t->chkDisableService, t->cmdConnect, t->cmdSave, t->txtPassword,
+                                      t->txtUsername}));
+}
+
+void TestStartup::missingBackgroundReportsAndEnds_data()
+{
+    QTest::addColumn<QByteArray>("background");
+    QTest::addColumn<int>("number");
+    QTest::newRow("missing") << QByteArray() << 53;
+    QTest::newRow("not a picture") << QByteArray("this is not a bitmap") << 481;
+}
+
+void TestStartup::missingBackgroundReportsAndEnds()
+{
+    QFETCH(QByteArray, background);
+    QFETCH(int, number);
+    TestWindow t;
+    QFile::remove(t.dir.filePath(QStringLiteral("icons/bg_small.bmp")));
+    if (!background.isEmpty()) {
+        QFile f(t.dir.filePath(QStringLiteral("icons/bg_small.bmp")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(background);
+    }
+    t.dir.writeConfig("gw\r\nuser\r\npass\r\n1\r\n");
+    t->load();
+
+    QCOMPARE(t.services.boxes.size(), 1);
+    QVERIFY2(t.services.boxes.first().text.contains(QString::number(number)), qPrintable(t.services.boxes.first().text));
+    QVERIFY(t.services.boxes.first().text.contains(QStringLiteral("bg_small.bmp")));
+    QVERIFY(t.services.ended);
+    QVERIFY(t.services.exitCode != 0);
+    // Nothing after the picture ran: no tray icon, no settings, no connection attempt.
+    QVERIFY(!t.tray.calls.contains(QStringLiteral("add")));
+    QVERIFY(t->txtUsername->text().isEmpty());
+    QVERIFY(!t->chkDisableService->isChecked());
+    QVERIFY(t->strServerHost.isEmpty());
+    QVERIFY(t.socket.calls.isEmpty());
+    QVERIFY(t->lblMessage->text().isEmpty());
+
+    // An ended program runs no further handler.
+    t->dispatch([&] { t->Timer1_Timer(); });
+    QVERIFY(t.socket.calls.isEmpty());
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,210 @@
+// The real socket against a loopback server.
+#include "app/errors.h"
+#include "exchange/winsock.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+
+constexpr int kWait = 5000;
+
+// A port on 127.0.0.1 where nothing listens.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+} // namespace
+
+class TestWinsock : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void connectRaisesConnectEventAndState7();
+    void getDataTakesAtMost255OldestFirst();
+    void sendDataSendsOneBytePerCharacter();
+    void sendDataWhenNotConnectedFails();
+    void refusedPortRaisesReadableError();
+    void peerCloseIsNoErrorButLeavesConnected();
+    void closeIsHarmlessTwiceAndAllowsReconnect();
+    void closeDropsAPendingAttemptsEvents();
+
+private:
+    QTcpSocket *connectAndAccept(QtWinsock &sock);
+
+    QTcpServer *m_server = nullptr;
+};
+
+void TestWinsock::init()
+{
+    m_server = new QTcpServer(this);
+    QVERIFY(m_server->listen(QHostAddress::LocalHost));
+}
+
+void TestWinsock::cleanup()
+{
+    delete m_server;
+    m_server = nullptr;
+}
+
+QTcpSocket *TestWinsock::connectAndAccept(QtWinsock &sock)
+{
+    QSignalSpy connected(&sock, &Winsock::ConnectEvent);
+    sock.setRemoteHost(QStringLiteral("127.0.0.1"));
+    sock.setRemotePort(m_server->serverPort());
+    sock.setLocalPort(0);
+    sock.Connect();
+    if (!connected.wait(kWait))
+        return nullptr;
+    if (!m_server->hasPendingConnections() && !m_server->waitForNewConnection(kWait))
+        return nullptr;
+    return m_server->nextPendingConnection();
+}
+
+void TestWinsock::connectRaisesConnectEventAndState7()
+{
+    QtWinsock sock;
+    QSignalSpy connected(&sock, &Winsock::ConnectEvent);
+    sock.setRemoteHost(QStringLiteral("127.0.0.1"));
+    sock.setRemotePort(m_server->serverPort());
+    sock.setLocalPort(0);
+    sock.Connect();
+    // Connect returns at once; the outcome arrives as an event.
+    QCOMPARE(connected.count(), 0);
+    QVERIFY(sock.State() != Winsock::sckConnected);
+    QVERIFY(connected.wait(kWait));
+    QCOMPARE(sock.State(), qint16(Winsock::sckConnected));
+    QCOMPARE(sock.RemoteHost(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(sock.LocalIP(), QStringLiteral("127.0.0.1"));
+}
+
+void TestWinsock::getDataTakesAtMost255OldestFirst()
+{
+    QtWinsock sock;
+    QSignalSpy arrived(&sock, &Winsock::DataArrival);
+    QTcpSocket *peer = connectAndAccept(sock);
+    QVERIFY(peer);
+    QByteArray burst;
+    for (int i = 0; i < 600; ++i)
+        burst.append(char(i % 251));
+    peer->write(burst);
+    peer->flush();
+    QTRY_COMPARE_WITH_TIMEOUT(sock.bytesWaiting(), qint64(600), kWait);
+    QVERIFY(!arrived.isEmpty());
+    // Every event reports everything waiting so far.
+    QCOMPARE(arrived.last().at(0).toInt(), 600);
+
+    QString chunk;
+    QByteArray got;
+    QList<int> sizes;
+    for (int i = 0; i < 4; ++i) {
+        sock.GetData(chunk, 255);
+        sizes << int(chunk.size());
+        got += chunk.toLatin1();
+    }
+    QCOMPARE(sizes, (QList<int>{255, 255, 90, 0}));
+    QCOMPARE(got, burst);
+}
+
+void TestWinsock::sendDataSendsOneBytePerCharacter()
+{
+    QtWinsock sock;
+    QTcpSocket *peer = connectAndAccept(sock);
+    QVERIFY(peer);
+    QString text;
+    for (int c = 1; c < 256; ++c)
+        text.append(QChar(c));
+    text.append(QStringLiteral("\r\nend"));
+    sock.SendData(text);
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += peer->readAll()).size() >= text.size(), kWait);
+    QCOMPARE(received, text.toLatin1());
+    QCOMPARE(received.size(), text.size());
+}
+
+void TestWinsock::sendDataWhenNotConnectedFails()
+{
+    QtWinsock sock;
+    try {
+        sock.SendData(QStringLiteral("x"));
+        QFAIL("SendData on a closed socket must fail");
+    } catch (const VbError &e) {
+        QCOMPARE(e.number(), 40006);
+    }
+}
+
+void TestWinsock::refusedPortRaisesReadableError()
+{
+    QtWinsock sock;
+    QSignalSpy errors(&sock, &Winsock::Error);
+    QSignalSpy connected(&sock, &Winsock::ConnectEvent);
+    sock.setRemoteHost(QStringLiteral("127.0.0.1"));
+    sock.setRemotePort(closedPort());
+    sock.setLocalPort(0);
+    sock.Connect();
+    QCOMPARE(errors.count(), 0);
+    QVERIFY(errors.wait(kWait));
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(0).value<qint16>(), qint16(10061));
+    QVERIFY(!errors.first().at(1).toString().trimmed().isEmpty());
+    QVERIFY(sock.State() != Winsock::sckConnected);
+    QCOMPARE(connected.count(), 0);
+}
+
+void TestWinsock::peerCloseIsNoErrorButLeavesConnected()
+{
+    QtWinsock sock;
+    QSignalSpy errors(&sock, &Winsock::Error);
+    QTcpSocket *peer = connectAndAccept(sock);
+    QVERIFY(peer);
+    peer->write("last words");
+    peer->disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(sock.State() != Winsock::sckConnected, kWait);
+    QCOMPARE(sock.State(), qint16(Winsock::sckClosing));
+    QTest::qWait(100);
+    QCOMPARE(errors.count(), 0);
+    // What arrived before the close can still be read.
+    QString chunk;
+    sock.GetData(chunk, 255);
+    QCOMPARE(chunk, QStringLiteral("last words"));
+}
+
+void TestWinsock::closeIsHarmlessTwiceAndAllowsReconnect()
+{
+    QtWinsock sock;
+    QSignalSpy errors(&sock, &Winsock::Error);
+    sock.Close();
+    QCOMPARE(sock.State(), qint16(Winsock::sckClosed));
+    QVERIFY(connectAndAccept(sock));
+    sock.Close();
+    sock.Close();
+    QCOMPARE(sock.State(), qint16(Winsock::sckClosed));
+    QVERIFY(connectAndAccept(sock));
+    QCOMPARE(sock.State(), qint16(Winsock::sckConnected));
+    QTest::qWait(50);
+    QCOMPARE(errors.count(), 0);
+}
+
+void TestWinsock::closeDropsAPendingAttemptsEvents()
+{
+    QtWinsock sock;
+    QSignalSpy errors(&sock, &Winsock::Error);
+    sock.setRemoteHost(QStringLiteral("127.0.0.1"));
+    sock.setRemotePort(closedPort());
+    sock.Connect();
+    sock.Close();
+    QTest::qWait(300);
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(sock.State(), qint16(Winsock::sckClosed));
+}
+
+QTEST_GUILESS_MAIN(TestWinsock)
+#include "tst_winsock.moc"
