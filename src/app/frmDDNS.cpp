@@ -1,6 +1,5 @@
 #include "app/frmDDNS.h"
 
-#include "buildconfig.h"
 #include "exchange/winsock.h"
 
 #include <QAction>
@@ -43,11 +42,6 @@ QFont boldFont(const QFont &base)
 }
 
 } // namespace
-
-frmDDNS::ServiceEndpoint frmDDNS::ServiceEndpoint::compiledIn()
-{
-    return {QStringLiteral(VESTREL_SERVICE_HOST), VESTREL_SERVICE_PORT};
-}
 
 frmDDNS::frmDDNS(DesktopServices &services, Winsock &socket, NotificationArea &notificationArea,
                  ServiceEndpoint service, QWidget *parent)

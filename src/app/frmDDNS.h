@@ -28,12 +28,11 @@ class frmDDNS : public QWidget
 {
     Q_OBJECT
 public:
-    // Where the update service lives. The program uses the compiled-in value; tests and the demo
-    // build point it at a loopback server.
+    // Where the update service lives. The executable passes the value compiled into it; tests
+    // point the window at a loopback server.
     struct ServiceEndpoint {
         QString host;
         qint32 port;
-        static ServiceEndpoint compiledIn();
     };
 
     static constexpr qint32 STATUS_DISABLED = 0;
@@ -51,7 +50,7 @@ public:
     static constexpr qint16 vbAppWindows = 2;
 
     frmDDNS(DesktopServices &services, Winsock &socket, NotificationArea &notificationArea,
-            ServiceEndpoint service = ServiceEndpoint::compiledIn(), QWidget *parent = nullptr);
+            ServiceEndpoint service, QWidget *parent = nullptr);
     ~frmDDNS() override;
 
     // Runs Form_Load through the dispatch boundary, as the window's creation does.

@@ -1,6 +1,5 @@
 #include "app/desktopservices.h"
 #include "app/frmDDNS.h"
-#include "buildconfig.h"
 #include "exchange/winsock.h"
 #include "tray/modSystemTray.h"
 
@@ -17,7 +16,8 @@ int main(int argc, char *argv[])
     QtDesktopServices services;
     QtWinsock socket;
     QtNotificationArea tray;
-    frmDDNS window(services, socket, tray);
+    // The service's address is fixed when the program is built.
+    frmDDNS window(services, socket, tray, {QStringLiteral(VESTREL_SERVICE_HOST), VESTREL_SERVICE_PORT});
     window.load();
     if (services.hasEnded())
         return services.exitCode();
