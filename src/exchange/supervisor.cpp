@@ -1,12 +1,108 @@
-// Keeps the connection to the update service open on the timer's beat.
+// Keeps the connection to the update service open on the timer's beat. The situation is read
+// afresh each time from the socket, two flags, the check box and the Connect button's caption,
+// which doubles as a marker: only "Connect" lets a new attempt start.
 #include "app/frmDDNS.h"
+#include "exchange/winsock.h"
 
-void frmDDNS::cmdConnect_Click() {}
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
 
-void frmDDNS::Timer1_Timer() {}
+namespace {
 
-void frmDDNS::Winsock1_Connect() {}
+const QString kConnectCaption = QStringLiteral("Connect");
 
-void frmDDNS::Winsock1_Error(qint16, const QString &, qint32, const QString &, const QString &, qint32, bool) {}
+} // namespace
 
-void frmDDNS::chkDisableService_Click() {}
+void frmDDNS::cmdConnect_Click()
+{
+    StepSkipper step;
+    step([this] { blnDisabled = chkDisableService->checkState() != Qt::Unchecked; });
+    step([this] {
+        if (blnDisabled)
+            lblMessage->setText(QStringLiteral("If you want to connect, please uncheck \"Disable Service\""));
+    });
+
+    // Should the caption or the socket's state be unreadable, connect anyway, unless the user has
+    // switched the service off.
+    bool connectCondition = !blnDisabled;
+    step([&] {
+        const bool captionIsConnect = cmdConnect->text() == kConnectCaption;
+        const bool linked = Winsock1.State() == Winsock::sckConnected;
+        connectCondition = !linked && captionIsConnect && !blnDisabled;
+    });
+
+    // An attempt is outstanding: its Connect or Error event, or the retry limit, ends it.
+    if (blnConnecting)
+        return;
+
+    if (connectCondition) {
+        step([this] { Winsock1.Close(); });
+        step([this] { Winsock1.setRemoteHost(strServerHost); });
+        step([this] { Winsock1.setRemotePort(strServerPort.trimmed().toInt()); });
+        step([this] { Winsock1.setLocalPort(0); });
+        step([this] { blnConnecting = true; });
+        step([this] { cmdConnect->setEnabled(false); });
+        step([this] { Winsock1.Connect(); });
+    } else {
+        step([this] { Winsock1.Close(); });
+        step([this] { cmdConnect->setText(kConnectCaption); });
+        step([this] { cmdConnect->setEnabled(true); });
+        step([this] {
+            if (blnDisabled)
+                lblStatus->setText(QStringLiteral("Disabled"));
+        });
+        step([this] { blnConnecting = false; });
+    }
+}
+
+void frmDDNS::Timer1_Timer()
+{
+    if (Winsock1.State() != Winsock::sckConnected) {
+        if (blnConnecting)
+            ++intRetryTicks;
+        // An attempt that has had neither a Connect nor an Error event for three ticks is given up;
+        // the decision below starts a fresh one. Only this resets the counter.
+        if (intRetryTicks >= 3) {
+            intRetryTicks = 0;
+            blnConnecting = false;
+        }
+        cmdConnect_Click();
+    }
+    if (Winsock1.State() == Winsock::sckConnected)
+        SendUpdateRequest();
+}
+
+void frmDDNS::Winsock1_Connect()
+{
+    if (Winsock1.State() != Winsock::sckConnected)
+        return;
+    lblStatus->setText(QStringLiteral("Connected to ") + Winsock1.RemoteHost());
+    ClearError();
+    SendUpdateRequest();
+    blnConnecting = false;
+    cmdConnect->setEnabled(true);
+}
+
+void frmDDNS::Winsock1_Error(qint16 /*Number*/, const QString &Description, qint32 /*Scode*/,
+                             const QString & /*Source*/, const QString & /*HelpFile*/, qint32 /*HelpContext*/,
+                             bool /*CancelDisplay*/)
+{
+    StepSkipper step;
+    step([this] { Winsock1.Close(); });
+    step([this] { cmdConnect->setEnabled(true); });
+    step([this] { blnConnecting = false; });
+    step([&] { lblError->setText(Description); });
+}
+
+void frmDDNS::chkDisableService_Click()
+{
+    if (chkDisableService->checkState() == Qt::Checked) {
+        blnDisabled = true;
+        ShowServiceStatus(STATUS_DISABLED);
+    } else {
+        blnDisabled = false;
+        ShowServiceStatus(STATUS_OFFLINE);
+    }
+    cmdConnect_Click();
+}

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Records message boxes and the end of the program instead of showing or doing them.
 class FakeDesktopServices final : public DesktopServices
 {
@@ -74,6 +76,8 @@ public:
     void Connect() override
     {
         calls << QStringLiteral("Connect");
+        if (onConnect)
+            onConnect();
         if (failConnect)
             throw VbError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
         state = sckConnecting;
@@ -126,6 +130,8 @@ public:
     bool failConnect = false;
     bool failLocalIP = false;
     bool failSend = false;
+    // Runs inside Connect(), so a test can look at the window while the call is made.
+    std::function<void()> onConnect;
     QStringList calls;
     QStringList sent;
     QStringList chunksRead;
