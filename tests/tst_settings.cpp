@@ -1,0 +1,462 @@
+// The account file config.dat: what a save writes, what a load accepts, and what survives failures.
+#include "support/testwindow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+const QString kEnterAccount = QStringLiteral("Enter your username and password. Then click \"Save\"");
+
+QString accessFailed(const QString &path)
+{
+    return QStringLiteral("Failed to access file \"") + path + QLatin1Char('"');
+}
+
+void fillAccount(TestWindow &t, const QString &gateway, const QString &user, const QString &password, bool ticked)
+{
+    t->txtGatewayIP->setText(gateway);
+    t->txtUsername->setText(user);
+    t->txtPassword->setText(password);
+    t->chkDisableService->setChecked(ticked);
+}
+
+QStringList account(TestWindow &t)
+{
+    return {t->txtGatewayIP->text(), t->txtUsername->text(), t->txtPassword->text(),
+            t->chkDisableService->isChecked() ? QStringLiteral("ticked") : QStringLiteral("clear")};
+}
+
+#ifdef Q_OS_UNIX
+// While alive, no file of this process can grow beyond `bytes`: writes past it fail as they would
+// on a full disk. Nothing else may write to a file meanwhile, test output included.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+#endif
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+private slots:
+    // Saving
+    void saveWritesFourLinesAndLoadsThemBack_data();
+    void saveWritesFourLinesAndLoadsThemBack();
+    void defaultGatewayIsWhatTheNextSaveStores();
+    void saveWhereTheFileCannotBeCreated_data();
+    void saveWhereTheFileCannotBeCreated();
+    void failedWriteKeepsThePreviousFile();
+    void savedFileIsPrivate_data();
+    void savedFileIsPrivate();
+    void pathWithSpacesAndNonAsciiLetters();
+
+    // Loading
+    void loadAppliesFourLines_data();
+    void loadAppliesFourLines();
+    void loadOfFewerThanFourLinesAppliesNothing_data();
+    void loadOfFewerThanFourLinesAppliesNothing();
+    void loadWithoutAReadableFile_data();
+    void loadWithoutAReadableFile();
+    void extraLinesAreDroppedByTheNextSave();
+    void flagLineSetsTheBoxOnlyWhenItChanges_data();
+    void flagLineSetsTheBoxOnlyWhenItChanges();
+
+    // Loading into the service switch (needs the connection supervisor)
+    void loadedFlagRunsTheServiceSwitch_data();
+    void loadedFlagRunsTheServiceSwitch();
+    void startUpWithTheServiceDisabled();
+};
+
+void TestSettings::saveWritesFourLinesAndLoadsThemBack_data()
+{
+    QTest::addColumn<QStringList>("typed"); // gateway, username, password
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("loaded");
+
+    QTest::newRow("everything empty") << QStringList{"", "", ""} << false << QByteArray("\r\n\r\n\r\n0\r\n")
+                                      << QStringList{"", "", "", "clear"};
+    QTest::newRow("outer spaces go, inner stay")
+        << QStringList{"  gw.example  ", " jane doe ", "  s3cret pass  "} << true
+        << QByteArray("gw.example\r\njane doe\r\ns3cret pass\r\n1\r\n")
+        << QStringList{"gw.example", "jane doe", "s3cret pass", "ticked"};
+    QTest::newRow("tabs are not spaces") << QStringList{"\tgw", "user\t", " \tpw\t "} << false
+                                         << QByteArray("\tgw\r\nuser\t\r\n\tpw\t\r\n0\r\n")
+                                         << QStringList{"\tgw", "user\t", "\tpw\t", "clear"};
+    // A pasted line break must not split a value and shift the fields after it.
+    QTest::newRow("line breaks in a value") << QStringList{"g\nw", "us\r\ner ", "pw\n1"} << false
+                                            << QByteArray("gw\r\nuser\r\npw1\r\n0\r\n")
+                                            << QStringList{"gw", "user", "pw1", "clear"};
+    // The test runs under a UTF-8 locale, so the 8-bit text in the file is UTF-8.
+    QTest::newRow("non-ASCII password") << QStringList{"gw", QStringLiteral("j\u00fcrgen"), QStringLiteral("p\u00e4ss \u20ac")}
+                                        << false << QByteArray("gw\r\nj\xc3\xbcrgen\r\np\xc3\xa4ss \xe2\x82\xac\r\n0\r\n")
+                                        << QStringList{"gw", QStringLiteral("j\u00fcrgen"), QStringLiteral("p\u00e4ss \u20ac"), "clear"};
+}
+
+void TestSettings::saveWritesFourLinesAndLoadsThemBack()
+{
+    QFETCH(QStringList, typed);
+    QFETCH(bool, ticked);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, loaded);
+
+    TestWindow t;
+    fillAccount(t, typed[0], typed[1], typed[2], ticked);
+    t->lblMessage->setText(QStringLiteral("an earlier hint"));
+    t->cmdSave_Click();
+
+    QCOMPARE(t.dir.readConfig(), bytes);
+    QCOMPARE(t.services.boxes.size(), 1);
+    QCOMPARE(t.services.boxes[0].text, QStringLiteral("Save Successfully"));
+    QCOMPARE(t.services.boxes[0].icon, DesktopServices::Icon::None);
+    QVERIFY(t->lblMessage->text().isEmpty());
+    // The box and the fields are untouched by the save itself.
+    QCOMPARE(t->chkDisableService->isChecked(), ticked);
+    QCOMPARE(t->txtGatewayIP->text(), typed[0]);
+
+    fillAccount(t, QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"), false);
+    t->LoadSettings();
+    QCOMPARE(account(t), loaded);
+}
+
+void TestSettings::defaultGatewayIsWhatTheNextSaveStores()
+{
+    TestWindow t;
+    t->strServerHost = QStringLiteral("ddns.test.invalid");
+    fillAccount(t, QStringLiteral("my.gateway"), QStringLiteral("u"), QStringLiteral("p"), false);
+    t->cmdDefault_Click();
+    QCOMPARE(account(t), (QStringList{"ddns.test.invalid", "u", "p", "clear"}));
+    QVERIFY(t.dir.readConfig().isEmpty());
+    t->cmdSave_Click();
+    QCOMPARE(t.dir.readConfig(), QByteArray("ddns.test.invalid\r\nu\r\np\r\n0\r\n"));
+}
+
+void TestSettings::saveWhereTheFileCannotBeCreated_data()
+{
+    QTest::addColumn<QString>("appDir"); // relative to the test's directory
+    QTest::newRow("directory missing") << QStringLiteral("no/such/dir");
+    QTest::newRow("path under a regular file") << QStringLiteral("plain.txt");
+    QTest::newRow("config.dat is a directory") << QString();
+}
+
+void TestSettings::saveWhereTheFileCannotBeCreated()
+{
+    QFETCH(QString, appDir);
+    TestWindow t;
+    {
+        QFile plain(t.dir.filePath(QStringLiteral("plain.txt")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QDir(t.dir.path()).mkdir(QStringLiteral("config.dat")));
+    if (!appDir.isEmpty())
+        t.services.setAppPath(t.dir.filePath(appDir));
+    fillAccount(t, QStringLiteral("gw"), QStringLiteral("u"), QStringLiteral("p"), false);
+    t->lblMessage->setText(QStringLiteral("an earlier hint"));
+
+    t->cmdSave_Click();
+
+    QCOMPARE(t.services.boxes.size(), 1);
+    QCOMPARE(t.services.boxes[0].text, accessFailed(t->configPath()));
+    QCOMPARE(t.services.boxes[0].icon, DesktopServices::Icon::Stop);
+    QVERIFY(t->lblMessage->text().isEmpty());
+    QVERIFY(QFileInfo(t.dir.filePath(QStringLiteral("config.dat"))).isDir());
+}
+
+void TestSettings::failedWriteKeepsThePreviousFile()
+{
+#ifdef Q_OS_UNIX
+    TestWindow t;
+    const QByteArray previous("old.gateway\r\nold user\r\nold pass\r\n1\r\n");
+    t.dir.writeConfig(previous);
+    const QStringList before = QDir(t.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    fillAccount(t, QStringLiteral("new.gateway"), QStringLiteral("new user"), QStringLiteral("new pass"), false);
+    t->lblMessage->setText(QStringLiteral("an earlier hint"));
+
+    {
+        // Room for a few bytes of the first line only.
+        FileSizeLimit full(4);
+        t->cmdSave_Click();
+    }
+
+    QCOMPARE(t.services.boxes.size(), 1);
+    QCOMPARE(t.services.boxes[0].text, QStringLiteral("Error writing data to file \"") + t->configPath() + '"');
+    QCOMPARE(t.services.boxes[0].icon, DesktopServices::Icon::Stop);
+    QVERIFY(t->lblMessage->text().isEmpty());
+    QCOMPARE(t.dir.readConfig(), previous);
+    // No half-written file is left behind either.
+    QCOMPARE(QDir(t.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+#else
+    QSKIP("Needs a per-process file size limit");
+#endif
+}
+
+void TestSettings::savedFileIsPrivate_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("new file") << false;
+    QTest::newRow("existing private file stays private") << true;
+}
+
+void TestSettings::savedFileIsPrivate()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(bool, exists);
+    const QFileDevice::Permissions ownerOnly =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    TestWindow t;
+    const QString path = t.dir.filePath(QStringLiteral("config.dat"));
+    if (exists) {
+        t.dir.writeConfig("a\r\nb\r\nc\r\n0\r\n");
+        QVERIFY(QFile::setPermissions(path, ownerOnly));
+    }
+    fillAccount(t, QStringLiteral("gw"), QStringLiteral("u"), QStringLiteral("secret"), false);
+    t->cmdSave_Click();
+    QCOMPARE(t.dir.readConfig(), QByteArray("gw\r\nu\r\nsecret\r\n0\r\n"));
+    QCOMPARE(QFile::permissions(path), ownerOnly);
+#else
+    QSKIP("File modes are a Unix notion");
+#endif
+}
+
+void TestSettings::pathWithSpacesAndNonAsciiLetters()
+{
+    TestWindow t;
+    const QString appDir = t.dir.filePath(QStringLiteral("Program Files/V\u00e9strel \u00c5\u00df"));
+    QVERIFY(QDir().mkpath(appDir));
+    t.services.setAppPath(appDir);
+    const QString path = appDir + QStringLiteral("/config.dat");
+    QCOMPARE(t->configPath(), path);
+
+    t->LoadSettings();
+    QCOMPARE(t->lblMessage->text(), accessFailed(path));
+
+    fillAccount(t, QStringLiteral("gw"), QStringLiteral("u"), QStringLiteral("p"), true);
+    t->cmdSave_Click();
+    QCOMPARE(t.services.boxes.size(), 1);
+    QCOMPARE(t.services.boxes[0].text, QStringLiteral("Save Successfully"));
+    QVERIFY(QFile::exists(path));
+
+    fillAccount(t, QString(), QString(), QString(), false);
+    t->LoadSettings();
+    QCOMPARE(account(t), (QStringList{"gw", "u", "p", "ticked"}));
+}
+
+void TestSettings::loadAppliesFourLines_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("loaded");
+
+    const QStringList full{"gw", "user", "pass", "ticked"};
+    QTest::newRow("CR LF") << QByteArray("gw\r\nuser\r\npass\r\n1\r\n") << full;
+    QTest::newRow("last line without CR LF") << QByteArray("gw\r\nuser\r\npass\r\n1") << full;
+    QTest::newRow("LF only") << QByteArray("gw\nuser\npass\n1\n") << full;
+    QTest::newRow("CR only") << QByteArray("gw\ruser\rpass\r1") << full;
+    QTest::newRow("mixed ends") << QByteArray("gw\r\nuser\npass\r1\r\n") << full;
+    QTest::newRow("LF before CR is two ends")
+        << QByteArray("gw\n\ruser\r\npass\r\n1\r\n") << QStringList{"gw", "", "user", "clear"};
+    QTest::newRow("empty lines") << QByteArray("\r\n\r\n\r\n\r\n") << QStringList{"", "", "", "clear"};
+    QTest::newRow("spaces trimmed, others kept")
+        << QByteArray("  gw  \r\n\tuser \r\n  p a s s  \r\n") + QByteArray("  1  ")
+        << QStringList{"gw", "\tuser", "p a s s", "ticked"};
+    QTest::newRow("five lines") << QByteArray("gw\r\nuser\r\npass\r\n1\r\nextra\r\n") << full;
+}
+
+void TestSettings::loadAppliesFourLines()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, loaded);
+    TestWindow t;
+    fillAccount(t, QStringLiteral("old gw"), QStringLiteral("old user"), QStringLiteral("old pass"), false);
+    t->lblMessage->setText(QStringLiteral("an earlier hint"));
+    t.dir.writeConfig(file);
+
+    t->LoadSettings();
+
+    QCOMPARE(account(t), loaded);
+    // A successful load shows nothing itself; only the service switch, run by ticking the box,
+    // puts up its own hint.
+    if (!t->chkDisableService->isChecked())
+        QCOMPARE(t->lblMessage->text(), QStringLiteral("an earlier hint"));
+    QVERIFY(t.services.boxes.isEmpty());
+}
+
+void TestSettings::loadOfFewerThanFourLinesAppliesNothing_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("one line") << QByteArray("gw\r\n");
+    QTest::newRow("two lines") << QByteArray("gw\r\nuser\r\n");
+    QTest::newRow("three lines, final CR LF") << QByteArray("gw\r\nuser\r\n1\r\n");
+    QTest::newRow("three lines, no final end") << QByteArray("gw\r\nuser\r\n1");
+    QTest::newRow("three LF lines") << QByteArray("gw\nuser\n1\n");
+}
+
+void TestSettings::loadOfFewerThanFourLinesAppliesNothing()
+{
+    QFETCH(QByteArray, file);
+    TestWindow t;
+    fillAccount(t, QStringLiteral("old gw"), QStringLiteral("old user"), QStringLiteral("old pass"), false);
+    t.dir.writeConfig(file);
+    QSignalSpy clicks(t->chkDisableService, &QCheckBox::stateChanged);
+
+    t->LoadSettings();
+
+    QCOMPARE(t->lblMessage->text(), kEnterAccount);
+    QCOMPARE(account(t), (QStringList{"old gw", "old user", "old pass", "clear"}));
+    QCOMPARE(clicks.size(), 0);
+}
+
+void TestSettings::loadWithoutAReadableFile_data()
+{
+    QTest::addColumn<bool>("directoryInItsPlace");
+    QTest::newRow("no file") << false;
+    QTest::newRow("config.dat is a directory") << true;
+}
+
+void TestSettings::loadWithoutAReadableFile()
+{
+    QFETCH(bool, directoryInItsPlace);
+    TestWindow t;
+    if (directoryInItsPlace)
+        QVERIFY(QDir(t.dir.path()).mkdir(QStringLiteral("config.dat")));
+    fillAccount(t, QStringLiteral("old gw"), QStringLiteral("old user"), QStringLiteral("old pass"), true);
+    QSignalSpy clicks(t->chkDisableService, &QCheckBox::stateChanged);
+
+    t->LoadSettings();
+
+    QCOMPARE(t->lblMessage->text(), accessFailed(t.dir.path() + QStringLiteral("/config.dat")));
+    QCOMPARE(account(t), (QStringList{"old gw", "old user", "old pass", "ticked"}));
+    QCOMPARE(clicks.size(), 0);
+    QVERIFY(t.services.boxes.isEmpty());
+}
+
+void TestSettings::extraLinesAreDroppedByTheNextSave()
+{
+    TestWindow t;
+    t.dir.writeConfig("gw\r\nuser\r\npass\r\n0\r\nextra\r\nmore");
+    t->LoadSettings();
+    t->cmdSave_Click();
+    QCOMPARE(t.dir.readConfig(), QByteArray("gw\r\nuser\r\npass\r\n0\r\n"));
+}
+
+void TestSettings::flagLineSetsTheBoxOnlyWhenItChanges_data()
+{
+    QTest::addColumn<QByteArray>("flag");
+    QTest::addColumn<bool>("tickedBefore");
+    QTest::addColumn<bool>("tickedAfter");
+
+    QTest::newRow("1") << QByteArray("1") << false << true;
+    QTest::newRow("1 between spaces") << QByteArray(" 1 ") << false << true;
+    QTest::newRow("01") << QByteArray("01") << false << false;
+    QTest::newRow("2") << QByteArray("2") << false << false;
+    QTest::newRow("true") << QByteArray("true") << false << false;
+    QTest::newRow("tab before 1") << QByteArray("\t1") << false << false;
+    QTest::newRow("1 into a ticked box") << QByteArray("1") << true << true;
+    QTest::newRow("0 into a ticked box") << QByteArray("0") << true << false;
+    QTest::newRow("empty into a ticked box") << QByteArray("") << true << false;
+}
+
+void TestSettings::flagLineSetsTheBoxOnlyWhenItChanges()
+{
+    QFETCH(QByteArray, flag);
+    QFETCH(bool, tickedBefore);
+    QFETCH(bool, tickedAfter);
+    TestWindow t;
+    t->chkDisableService->setChecked(tickedBefore);
+    t.dir.writeConfig("gw\r\nuser\r\npass\r\n" + flag + "\r\n");
+    QSignalSpy clicks(t->chkDisableService, &QCheckBox::stateChanged);
+
+    t->LoadSettings();
+
+    QCOMPARE(t->chkDisableService->isChecked(), tickedAfter);
+    QCOMPARE(clicks.size(), tickedBefore == tickedAfter ? 0 : 1);
+}
+
+void TestSettings::loadedFlagRunsTheServiceSwitch_data()
+{
+    QTest::addColumn<QByteArray>("flag");
+    QTest::addColumn<bool>("tickedBefore");
+    QTest::addColumn<int>("closes");
+    QTest::addColumn<bool>("disabled");
+
+    QTest::newRow("1 into a clear box") << QByteArray("1") << false << 1 << true;
+    QTest::newRow("1 into a ticked box") << QByteArray("1") << true << 0 << true;
+    QTest::newRow("0 into a ticked box") << QByteArray("0") << true << 1 << false;
+}
+
+void TestSettings::loadedFlagRunsTheServiceSwitch()
+{
+    QFETCH(QByteArray, flag);
+    QFETCH(bool, tickedBefore);
+    QFETCH(int, closes);
+    QFETCH(bool, disabled);
+    TestWindow t;
+    t->chkDisableService->setChecked(tickedBefore);
+    t.socket.calls.clear();
+    t.dir.writeConfig("gw\r\nuser\r\npass\r\n" + flag + "\r\n");
+
+    t->LoadSettings();
+
+    QCOMPARE(t.socket.calls.count(QStringLiteral("Close")), closes);
+    QCOMPARE(t->blnDisabled, disabled);
+    QVERIFY(!t.socket.calls.contains(QStringLiteral("Connect")));
+    // The handler's hint is not overwritten by the rest of the load.
+    if (disabled)
+        QCOMPARE(t->lblMessage->text(), QStringLiteral("If you want to connect, please uncheck \"Disable Service\""));
+}
+
+void TestSettings::startUpWithTheServiceDisabled()
+{
+    TestWindow t;
+    t.dir.writeConfig("gw\r\nuser\r\npass\r\n1\r\n");
+    t->load();
+
+    QVERIFY(!t.services.ended);
+    QCOMPARE(account(t), (QStringList{"gw", "user", "pass", "ticked"}));
+    // Had the box been ticked only after the first tick, that tick would have connected.
+    QVERIFY(!t.socket.calls.contains(QStringLiteral("Connect")));
+    QVERIFY(t->blnDisabled);
+}
+
+int main(int argc, char *argv[])
+{
+    // The expected file bytes of non-ASCII text are UTF-8, whatever locale the test is run from.
+    qputenv("LC_ALL", "C.UTF-8");
+    QApplication app(argc, argv);
+    TestSettings tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_settings.moc"
