@@ -6,6 +6,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev libegl-dev libxkbcommon-dev
   xvfb xauth x11-utils xdotool trayer openbox imagemagick fonts-dejavu-core
+  clang-format clang-tidy
 )
 
 missing=()

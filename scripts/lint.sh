@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# format        rewrites every C++ file with .clang-format
+# format-check  fails when a file is not formatted
+# tidy BUILD    runs clang-tidy (.clang-tidy) over the program's and tools' sources
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sources() { git ls-files -- '*.cpp' '*.h' | grep -v '^build'; }
+
+case "${1:-}" in
+format)
+  sources | xargs clang-format -i
+  ;;
+format-check)
+  sources | xargs clang-format --dry-run --Werror
+  echo "format: all files follow .clang-format"
+  ;;
+tidy)
+  build=${2:?build directory with compile_commands.json}
+  [[ -f "$build/compile_commands.json" ]] || { echo "no $build/compile_commands.json" >&2; exit 2; }
+  files=$(git ls-files -- 'src/*.cpp' 'tools/*.cpp')
+  # Two at a time: the machine has few cores and clang-tidy is hungry.
+  printf '%s\n' $files | xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet 2>&1 \
+    | grep -v -E '^[0-9]+ warnings? generated\.$|^Suppressed [0-9]+ warnings|^Use -header-filter' | tee /tmp/vestrel-tidy.log
+  if grep -qE '(warning|error):' /tmp/vestrel-tidy.log; then
+    echo "tidy: findings above" >&2
+    exit 1
+  fi
+  echo "tidy: no findings"
+  ;;
+*)
+  echo "usage: $0 format | format-check | tidy BUILD_DIR" >&2
+  exit 2
+  ;;
+esac
