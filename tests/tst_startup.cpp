@@ -78,6 +78,9 @@ void TestStartup::showsInitialCaptionsAndKeepsHiddenControlsHidden()
     QVERIFY(!t->chkDisableService->isChecked());
     QVERIFY(!t->imgStatus->pixmap().isNull());
     QVERIFY(!t->Image1->pixmap().isNull());
+    // Labels carry text from the network; none may render it as markup.
+    for (QLabel *label : t->findChildren<QLabel *>())
+        QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
 
     // Showing the window must not reveal the controls that are created hidden.
     t->submnuProperty_Click(0);

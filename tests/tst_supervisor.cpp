@@ -52,6 +52,7 @@ private slots:
     void checkBoxHandlerRunsOnlyOnRealChanges();
     void connectsToTheServiceHostNeverTheGateway();
     void failingConnectKeepsTheAttemptUntilTheRetryLimit();
+    void aHalfReadLineDoesNotJoinTheNextConnection();
 };
 
 void TestSupervisor::connectDecision_data()
@@ -320,6 +321,18 @@ void TestSupervisor::failingConnectKeepsTheAttemptUntilTheRetryLimit()
     for (int tick = 0; tick < 3; ++tick)
         t->Timer1_Timer();
     QCOMPARE(t.socket.calls, kConnectSequence);
+}
+
+void TestSupervisor::aHalfReadLineDoesNotJoinTheNextConnection()
+{
+    Started t;
+    t.socket.raiseConnect();
+    t.socket.deliver("HTTP/1.1 200 OK\r\nSet-Cookie: stale=");
+    t->cmdConnect_Click(); // the user closes the connection
+    t->Timer1_Timer();     // and the next tick opens a new one
+    t.socket.raiseConnect();
+    t.socket.deliver("fresh\r\n");
+    QVERIFY(t->strCookie.isEmpty());
 }
 
 QTEST_MAIN(TestSupervisor)

@@ -83,6 +83,8 @@ void frmDDNS::createControls()
         l->setObjectName(QString::fromLatin1(name));
         l->setGeometry(geometry);
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        // Labels show text from the network and from files; it is never interpreted as markup.
+        l->setTextFormat(Qt::PlainText);
         return l;
     };
     auto textBox = [this](const char *name, const QString &text, QRect geometry) {
@@ -355,6 +357,12 @@ void frmDDNS::closeEvent(QCloseEvent *event)
 void frmDDNS::mouseMoveEvent(QMouseEvent *event)
 {
     const QPointF pos = event->position();
+    // While a button is held the window keeps receiving moves beyond its edges; there x could hit
+    // the tray's numbers 515 and 516. Only movement over the client area reaches the handler.
+    if (!QRectF(rect()).contains(pos)) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
     const auto button = static_cast<qint16>(event->buttons().toInt() & 0x7);
     const auto shift = static_cast<qint16>((event->modifiers() & Qt::ShiftModifier ? 1 : 0)
                                            | (event->modifiers() & Qt::ControlModifier ? 2 : 0)

@@ -9,6 +9,8 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <functional>
+
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -153,6 +155,9 @@ public:
     QMenu *mnupopup = nullptr;
     // The tray menu's items by index: 0 "Property", 1 the separator, 3 "Exit"; there is no 2.
     QMap<qint16, QAction *> submnuProperty;
+    // Opens a pop-up menu at a screen position and returns when it has closed. Empty means the
+    // menu's own exec(); tests set it to choose an item, or dismiss, without a blocking loop.
+    std::function<void(QMenu *menu, const QPoint &pos)> execPopupMenu;
 
     DesktopServices &services() { return m_services; }
     NotificationArea &notificationArea() { return m_tray; }
@@ -164,6 +169,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
+    void closeSocket();
     void createControls();
     void wireEvents();
     void reportAndEnd(int number, const QString &description);

@@ -2,11 +2,331 @@
 #include "exchange/reply.h"
 
 #include "app/frmDDNS.h"
+#include "exchange/request.h"
+#include "exchange/winsock.h"
 
-void frmDDNS::Winsock1_DataArrival(qint32) {}
+#include <QLabel>
+#include <QLineEdit>
 
-void frmDDNS::ClearError() {}
+#include <algorithm>
+#include <utility>
 
-void frmDDNS::OnLoginSucceeded() {}
+namespace {
 
-void frmDDNS::OnLoginFailed() {}
+constexpr char16_t kPageStart[] = u"<html>";
+constexpr int kPageStartLength = 6;
+constexpr char16_t kMarker[] = u"s5555";
+constexpr int kMarkerLength = 5;
+constexpr char16_t kOnline[] = u"online";
+constexpr int kOnlineLength = 6;
+constexpr char16_t kSetCookie[] = u"set-cookie";
+constexpr int kSetCookieLength = 10;
+
+constexpr char16_t asciiLower(char16_t c)
+{
+    return (c >= u'A' && c <= u'Z') ? char16_t(c + (u'a' - u'A')) : c;
+}
+
+bool hasControlCharacter(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// --- ReplyReader --------------------------------------------------------------------------------
+
+void ReplyReader::reset()
+{
+    *this = ReplyReader();
+}
+
+void ReplyReader::forgetPhaseState()
+{
+    m_pageMatched = 0;
+    m_markerMatched = 0;
+    m_openMarkers.clear();
+    m_windowSize = 0;
+    m_inStatus = false;
+    m_address.truncate(0);
+    m_statusLength = 0;
+    m_onlineMatched = 0;
+    m_online = false;
+}
+
+QList<ReplyEvent> ReplyReader::feed(QStringView text, qint16 phase)
+{
+    QList<ReplyEvent> events;
+    if (phase != m_phase) {
+        forgetPhaseState();
+        m_phase = phase;
+    }
+    const char16_t *const data = text.utf16();
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    while (i < size) {
+        // Most of a reply is of no interest: while every search waits for one particular
+        // character, run to the next one instead of stepping each search character by character.
+        if (m_cookieState == CookieState::RestOfLine) {
+            char16_t wanted = 0;
+            if (m_phase == 0 && m_pageMatched == 0)
+                wanted = u'<';
+            else if (m_phase == 1 && !m_inStatus && m_openMarkers.empty() && m_markerMatched == 0)
+                wanted = kMarker[0];
+            else if (m_phase != 0 && m_phase != 1)
+                wanted = u'\n';
+            if (wanted != 0) {
+                qsizetype j = i;
+                while (j < size && data[j] != u'\n' && data[j] != wanted)
+                    ++j;
+                m_pos += j - i;
+                i = j;
+                if (i == size)
+                    break;
+            }
+        }
+
+        const QChar c(data[i]);
+        if (m_cookieState != CookieState::RestOfLine || c == u'\n')
+            readCookie(c, events);
+        // A character that ends a status text without belonging to it may begin the next page.
+        const bool taken = m_phase == 1 && readMarker(c, events);
+        if (!taken && m_phase == 0)
+            readPageStart(c, events);
+        ++m_pos;
+        ++i;
+    }
+    return events;
+}
+
+void ReplyReader::readPageStart(QChar c, QList<ReplyEvent> &events)
+{
+    const char16_t u = c.unicode();
+    if (u == u' ')
+        return;
+    if (u == kPageStart[m_pageMatched]) {
+        if (++m_pageMatched == kPageStartLength) {
+            m_pageMatched = 0;
+            m_markerMatched = 0;
+            m_phase = 1;
+            events.append({ReplyEvent::Kind::PageStart, QString(), false});
+        }
+    } else {
+        m_pageMatched = (u == u'<') ? 1 : 0;
+    }
+}
+
+bool ReplyReader::readMarker(QChar c, QList<ReplyEvent> &events)
+{
+    const char16_t u = c.unicode();
+    if (m_inStatus) {
+        if (u == u'\r' || u == u'\n' || u == u'<') {
+            finishOutcome(events);
+            return false;
+        }
+        ++m_statusLength;
+        if (u == kOnline[m_onlineMatched]) {
+            if (++m_onlineMatched == kOnlineLength) {
+                m_online = true;
+                m_onlineMatched = 0;
+            }
+        } else {
+            m_onlineMatched = (u == u'o') ? 1 : 0;
+        }
+        if (m_statusLength == kMaxField)
+            finishOutcome(events);
+        return true;
+    }
+
+    if (!m_openMarkers.empty()) {
+        if (u == u':') {
+            const qint64 begin = m_openMarkers.front();
+            const qsizetype length = m_pos - begin;
+            // A colon right after the marker ends that marker without an outcome.
+            if (length > 0) {
+                m_address = QString::fromUtf16(m_window.data() + (begin - m_windowBase), length);
+                m_inStatus = true;
+                m_statusLength = 0;
+                m_onlineMatched = 0;
+                m_online = false;
+            }
+            m_openMarkers.clear();
+            m_windowSize = 0;
+            m_markerMatched = 0;
+            return true;
+        }
+        Q_ASSERT(m_windowSize < qsizetype(m_window.size()));
+        m_window[m_windowSize++] = u;
+    }
+
+    if (u == kMarker[m_markerMatched]) {
+        if (++m_markerMatched == kMarkerLength) {
+            m_markerMatched = 0;
+            if (m_openMarkers.empty()) {
+                m_windowSize = 0;
+                m_windowBase = m_pos + 1;
+            }
+            m_openMarkers.push_back(m_pos + 1);
+        }
+    } else {
+        m_markerMatched = (u == u's') ? 1 : 0;
+    }
+
+    // A marker whose address has outgrown the bound without a colon is dropped.
+    while (!m_openMarkers.empty() && m_pos + 1 - m_openMarkers.front() > kMaxField)
+        m_openMarkers.pop_front();
+    if (m_openMarkers.empty()) {
+        m_windowSize = 0;
+    } else if (m_openMarkers.front() - m_windowBase > kMaxField) {
+        // Compacting only after a whole field's worth keeps the copying linear overall.
+        const qsizetype dead = m_openMarkers.front() - m_windowBase;
+        std::copy(m_window.begin() + dead, m_window.begin() + m_windowSize, m_window.begin());
+        m_windowSize -= dead;
+        m_windowBase += dead;
+    }
+    return true;
+}
+
+void ReplyReader::finishOutcome(QList<ReplyEvent> &events)
+{
+    events.append({ReplyEvent::Kind::Outcome, std::exchange(m_address, QString()), m_online});
+    m_inStatus = false;
+    m_statusLength = 0;
+    m_onlineMatched = 0;
+    m_online = false;
+    m_phase = 0;
+    m_pageMatched = 0;
+}
+
+void ReplyReader::readCookie(QChar c, QList<ReplyEvent> &events)
+{
+    const char16_t u = c.unicode();
+    if (u == u'\n') {
+        finishCookieLine(events);
+        return;
+    }
+    switch (m_cookieState) {
+    case CookieState::Name:
+        if (asciiLower(u) == kSetCookie[m_cookieMatched]) {
+            if (++m_cookieMatched == kSetCookieLength)
+                m_cookieState = CookieState::BeforeColon;
+        } else {
+            m_cookieState = CookieState::RestOfLine;
+        }
+        break;
+    case CookieState::BeforeColon:
+        if (u == u':')
+            m_cookieState = CookieState::Value;
+        else if (u != u' ')
+            m_cookieState = CookieState::RestOfLine;
+        break;
+    case CookieState::Value:
+        if (u == u';') {
+            m_cookieCaptured = true;
+            m_cookieState = CookieState::RestOfLine;
+        } else if (m_cookie.size() == kMaxCookie) {
+            // Too long to be a cookie worth sending back: skip the line.
+            m_cookie.truncate(0);
+            m_cookieState = CookieState::RestOfLine;
+        } else {
+            m_cookie.append(c);
+        }
+        break;
+    case CookieState::RestOfLine:
+        break;
+    }
+}
+
+void ReplyReader::finishCookieLine(QList<ReplyEvent> &events)
+{
+    bool complete = m_cookieCaptured;
+    if (m_cookieState == CookieState::Value) {
+        complete = true;
+        // The CR of a CR LF line end is not part of the value.
+        if (m_cookie.endsWith(u'\r'))
+            m_cookie.chop(1);
+    }
+    if (complete) {
+        const QString pair = trimSpaces(m_cookie);
+        if (!pair.isEmpty() && !hasControlCharacter(pair))
+            events.append({ReplyEvent::Kind::Cookie, pair, false});
+    }
+    m_cookie.truncate(0);
+    m_cookieCaptured = false;
+    m_cookieState = CookieState::Name;
+    m_cookieMatched = 0;
+}
+
+// --- The window's handling of replies -------------------------------------------------------------
+
+namespace {
+
+void applyReplyEvent(frmDDNS &w, const ReplyEvent &event, StepSkipper &step)
+{
+    switch (event.kind) {
+    case ReplyEvent::Kind::PageStart:
+        step([&] { w.intLoginPhase = 1; });
+        step([&] { w.lblError->setText(QStringLiteral("Login Processing...")); });
+        break;
+    case ReplyEvent::Kind::Outcome:
+        step([&] {
+            if (event.online)
+                w.OnLoginSucceeded();
+            else
+                w.OnLoginFailed();
+        });
+        step([&] { w.intLoginPhase = 0; });
+        step([&] { w.lblMyIP->setText(event.text); });
+        break;
+    case ReplyEvent::Kind::Cookie:
+        step([&] { w.strCookie = event.text; });
+        break;
+    }
+}
+
+} // namespace
+
+void frmDDNS::Winsock1_DataArrival(qint32 bytesTotal)
+{
+    StepSkipper step;
+    step([this] { ClearError(); });
+    qint32 remaining = bytesTotal;
+    while (remaining > 0) {
+        remaining -= 255;
+        // A fresh chunk per pass: a failed read must not process the previous chunk again.
+        QString chunk;
+        step([&] { Winsock1.GetData(chunk, 255); });
+        step([&] {
+            // Text1's own visibility counts, not the window's: the window is usually in the tray.
+            if (!Text1->isHidden())
+                Text1->setText(Text1->text() + chunk);
+        });
+        QList<ReplyEvent> events;
+        step([&] { events = replyReader.feed(chunk, intLoginPhase); });
+        for (const ReplyEvent &event : std::as_const(events))
+            applyReplyEvent(*this, event, step);
+    }
+}
+
+void frmDDNS::ClearError()
+{
+    lblError->setText(QStringLiteral("-"));
+}
+
+void frmDDNS::OnLoginSucceeded()
+{
+    lblError->setText(QStringLiteral("-"));
+    lblMessage->setText(QString());
+    ShowServiceStatus(STATUS_ONLINE);
+}
+
+void frmDDNS::OnLoginFailed()
+{
+    lblError->setText(QStringLiteral("Login Failed"));
+    lblMessage->setText(QStringLiteral("Username or password may be incorrect."));
+    ShowServiceStatus(STATUS_OFFLINE);
+}

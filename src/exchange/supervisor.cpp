@@ -37,7 +37,7 @@ void frmDDNS::cmdConnect_Click()
         return;
 
     if (connectCondition) {
-        step([this] { Winsock1.Close(); });
+        step([this] { closeSocket(); });
         step([this] { Winsock1.setRemoteHost(strServerHost); });
         step([this] { Winsock1.setRemotePort(strServerPort.trimmed().toInt()); });
         step([this] { Winsock1.setLocalPort(0); });
@@ -45,7 +45,7 @@ void frmDDNS::cmdConnect_Click()
         step([this] { cmdConnect->setEnabled(false); });
         step([this] { Winsock1.Connect(); });
     } else {
-        step([this] { Winsock1.Close(); });
+        step([this] { closeSocket(); });
         step([this] { cmdConnect->setText(kConnectCaption); });
         step([this] { cmdConnect->setEnabled(true); });
         step([this] {
@@ -54,6 +54,13 @@ void frmDDNS::cmdConnect_Click()
         });
         step([this] { blnConnecting = false; });
     }
+}
+
+void frmDDNS::closeSocket()
+{
+    // Whatever was half read belongs to the connection that ends here.
+    replyReader.reset();
+    Winsock1.Close();
 }
 
 void frmDDNS::Timer1_Timer()
@@ -89,7 +96,7 @@ void frmDDNS::Winsock1_Error(qint16 /*Number*/, const QString &Description, qint
                              bool /*CancelDisplay*/)
 {
     StepSkipper step;
-    step([this] { Winsock1.Close(); });
+    step([this] { closeSocket(); });
     step([this] { cmdConnect->setEnabled(true); });
     step([this] { blnConnecting = false; });
     step([&] { lblError->setText(Description); });

@@ -1,5 +1,6 @@
 // config.dat beside the executable: the user's account.
 #include "app/frmDDNS.h"
+#include "app/text.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -20,18 +21,6 @@ const QString kSaved = QStringLiteral("Save Successfully");
 QString quoted(const QString &path)
 {
     return QLatin1Char('"') + path + QLatin1Char('"');
-}
-
-// Only spaces count: a tab or any other blank at the ends is part of the value.
-QString trimSpaces(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
 }
 
 // What a text box holds, as one line of the file. A pasted line break would otherwise split the
@@ -120,7 +109,11 @@ void frmDDNS::LoadSettings()
     std::array<QString, 4> lines;
     for (QString &line : lines)
         step([&] { line = QString::fromLocal8Bit(readLine(file)); });
-    if (step.failed()) {
+    // A text box cuts a longer value short, which would give an account that was never saved.
+    const bool fits = trimSpaces(lines[0]).size() <= txtGatewayIP->maxLength()
+                      && trimSpaces(lines[1]).size() <= txtUsername->maxLength()
+                      && trimSpaces(lines[2]).size() <= txtPassword->maxLength();
+    if (step.failed() || !fits) {
         // A partial account is worse than none: nothing is applied unless all four lines arrived.
         lblMessage->setText(kEnterAccount);
     } else {

@@ -1,0 +1,256 @@
+// The update request: its exact bytes, the form encoding of the account, the cookie line, and what
+// a failing socket does to it.
+#include "exchange/request.h"
+#include "support/testwindow.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+namespace {
+
+struct Parsed {
+    QList<QByteArray> headLines;
+    QByteArray body;
+    bool endsWithCrLf = false;
+};
+
+// Splits a request at the empty line; the body loses the CR LF that follows it.
+Parsed parse(const QByteArray &request)
+{
+    Parsed p;
+    const qsizetype end = request.indexOf("\r\n\r\n");
+    if (end < 0)
+        return p;
+    p.headLines = request.left(end).split('\n');
+    for (QByteArray &line : p.headLines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    p.body = request.mid(end + 4);
+    p.endsWithCrLf = p.body.endsWith("\r\n");
+    if (p.endsWithCrLf)
+        p.body.chop(2);
+    return p;
+}
+
+QByteArray header(const Parsed &p, const QByteArray &name)
+{
+    for (const QByteArray &line : p.headLines) {
+        if (line.startsWith(name + ": "))
+            return line.mid(name.size() + 2);
+    }
+    return "<missing>";
+}
+
+// A window whose socket is connected to the test host, ready to send.
+struct ConnectedWindow : TestWindow {
+    ConnectedWindow()
+    {
+        socket.state = Winsock::sckConnected;
+        socket.remoteHost = QStringLiteral("ddns.test.invalid");
+        socket.remotePort = 80;
+    }
+
+    QByteArray send()
+    {
+        const qsizetype before = socket.sent.size();
+        window->SendUpdateRequest();
+        return socket.sent.size() > before ? socket.sent.last().toLatin1() : QByteArray();
+    }
+};
+
+} // namespace
+
+class TestRequest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void goldenRequest();
+    void bodyEncodesTheAccount_data();
+    void bodyEncodesTheAccount();
+    void cookieLineBeforeAndAfterCapture();
+    void hostCarriesNoPort();
+    void localAddressShownAndSent();
+    void failingLocalIPKeepsThePreviousAddress();
+    void failingSendIsAbsorbed();
+    void headerValuesCannotAddLines_data();
+    void headerValuesCannotAddLines();
+};
+
+void TestRequest::goldenRequest()
+{
+    ConnectedWindow t;
+    t->txtUsername->setText(QStringLiteral("alice"));
+    t->txtPassword->setText(QStringLiteral("secret"));
+    const QByteArray expected =
+        "POST /asp/index.asp HTTP/1.1\r\n"
+        "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/vnd.ms-excel, "
+        "application/vnd.ms-powerpoint, application/msword, */*\r\n"
+        "Referer: 192.168.1.23\r\n"
+        "Accept-Language: en-us\r\n"
+        "Content-Type: application/x-www-form-urlencoded\r\n"
+        "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; Q312461; .NET CLR 1.0.3705)\r\n"
+        "Host: ddns.test.invalid\r\n"
+        "Connection: Keep-Alive\r\n"
+        "Content-Length: 111\r\n"
+        "Cookie: verify=tarn; \r\n"
+        "\r\n"
+        "confirm=ready&isFromClientProgram=true&username=alice&password=secret&updateDNSStatus=true"
+        "&localip=192.168.1.23\r\n";
+    QCOMPARE(t.send(), expected);
+    // Each call builds a fresh, complete request; nothing of the first is carried into the second.
+    QCOMPARE(t.send(), expected);
+    QCOMPARE(t.socket.calls.count(QStringLiteral("SendData")), 2);
+}
+
+void TestRequest::bodyEncodesTheAccount_data()
+{
+    QTest::addColumn<QString>("username");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QByteArray>("expectedUsername");
+    QTest::addColumn<QByteArray>("expectedPassword");
+
+    QTest::newRow("empty account") << QString() << QString() << QByteArray() << QByteArray();
+    QTest::newRow("only spaces") << QStringLiteral("   ") << QStringLiteral(" ") << QByteArray() << QByteArray();
+    QTest::newRow("form delimiters") << QStringLiteral("a&b=c") << QStringLiteral("p+q%r&x=y")
+                                     << QByteArray("a%26b%3Dc") << QByteArray("p%2Bq%25r%26x%3Dy");
+    QTest::newRow("spaces at the ends and inside") << QStringLiteral("  john doe  ") << QStringLiteral(" pass  word ")
+                                                   << QByteArray("john+doe") << QByteArray("pass++word");
+    QTest::newRow("non-ASCII letters as UTF-8") << QStringLiteral("J\u00FCrgen") << QStringLiteral("p\u00E4ss\u20AC")
+                                                << QByteArray("J%C3%BCrgen") << QByteArray("p%C3%A4ss%E2%82%AC");
+    QTest::newRow("unreserved set") << QStringLiteral("Az09*-._") << QStringLiteral("~!'()") << QByteArray("Az09*-._")
+                                    << QByteArray("%7E%21%27%28%29");
+    QTest::newRow("only spaces are trimmed") << QStringLiteral("\tuser\t") << QStringLiteral("\u00A0pw")
+                                             << QByteArray("%09user%09") << QByteArray("%C2%A0pw");
+}
+
+void TestRequest::bodyEncodesTheAccount()
+{
+    QFETCH(QString, username);
+    QFETCH(QString, password);
+    QFETCH(QByteArray, expectedUsername);
+    QFETCH(QByteArray, expectedPassword);
+
+    ConnectedWindow t;
+    t.socket.localIP = QStringLiteral("10.0.0.2");
+    t->txtUsername->setText(username);
+    t->txtPassword->setText(password);
+    const Parsed p = parse(t.send());
+
+    QCOMPARE(p.body, "confirm=ready&isFromClientProgram=true&username=" + expectedUsername
+                         + "&password=" + expectedPassword + "&updateDNSStatus=true&localip=10.0.0.2");
+    QCOMPARE(header(p, "Content-Length"), QByteArray::number(p.body.size()));
+    QCOMPARE(p.body.size(), 88 + expectedUsername.size() + expectedPassword.size() + 8);
+    QVERIFY(p.endsWithCrLf);
+}
+
+void TestRequest::cookieLineBeforeAndAfterCapture()
+{
+    ConnectedWindow t;
+    QCOMPARE(header(parse(t.send()), "Cookie"), QByteArray("verify=tarn; "));
+
+    t.socket.deliver("HTTP/1.1 200 OK\r\nSet-Cookie: ASPSESSIONIDQS=KDJFHEUR; path=/\r\n\r\n");
+    QCOMPARE(t->strCookie, QStringLiteral("ASPSESSIONIDQS=KDJFHEUR"));
+    QCOMPARE(header(parse(t.send()), "Cookie"), QByteArray("verify=tarn; ASPSESSIONIDQS=KDJFHEUR"));
+}
+
+void TestRequest::hostCarriesNoPort()
+{
+    ConnectedWindow t;
+    t.socket.remotePort = 8080;
+    const QByteArray request = t.send();
+    QCOMPARE(header(parse(request), "Host"), QByteArray("ddns.test.invalid"));
+    QVERIFY(!request.contains("8080"));
+}
+
+void TestRequest::localAddressShownAndSent()
+{
+    ConnectedWindow t;
+    t.socket.localIP = QStringLiteral(" 10.0.0.2 ");
+    const Parsed p = parse(t.send());
+    QCOMPARE(t->strLocalIP, QStringLiteral(" 10.0.0.2 "));
+    QCOMPARE(t->lblMyIP->text(), QStringLiteral(" 10.0.0.2 "));
+    QCOMPARE(header(p, "Referer"), QByteArray(" 10.0.0.2 "));
+    QVERIFY(p.body.endsWith("&localip=10.0.0.2"));
+    QCOMPARE(header(p, "Content-Length"), QByteArray::number(88 + 8));
+}
+
+void TestRequest::failingLocalIPKeepsThePreviousAddress()
+{
+    ConnectedWindow t;
+    // Before any successful read the address is empty, and that is what goes out.
+    t.socket.failLocalIP = true;
+    Parsed p = parse(t.send());
+    QCOMPARE(header(p, "Referer"), QByteArray());
+    QVERIFY(p.body.endsWith("&localip="));
+    QCOMPARE(t->lblMyIP->text(), QString());
+
+    t.socket.failLocalIP = false;
+    t.socket.localIP = QStringLiteral("10.1.1.1");
+    t.send();
+    t.socket.failLocalIP = true;
+    t.socket.localIP = QStringLiteral("10.2.2.2");
+    p = parse(t.send());
+    QCOMPARE(t->strLocalIP, QStringLiteral("10.1.1.1"));
+    QCOMPARE(t->lblMyIP->text(), QStringLiteral("10.1.1.1"));
+    QCOMPARE(header(p, "Referer"), QByteArray("10.1.1.1"));
+    QVERIFY(p.body.endsWith("&localip=10.1.1.1"));
+}
+
+void TestRequest::failingSendIsAbsorbed()
+{
+    ConnectedWindow t;
+    t.socket.state = Winsock::sckClosing;
+    t.socket.localIP = QStringLiteral("10.3.3.3");
+    t->dispatch([&] { t->SendUpdateRequest(); });
+    QCOMPARE(t.socket.calls.count(QStringLiteral("SendData")), 1);
+    QVERIFY(t.socket.sent.isEmpty());
+    QVERIFY(!t.services.ended);
+    QVERIFY(t.services.boxes.isEmpty());
+    // The steps before the send still took effect.
+    QCOMPARE(t->lblMyIP->text(), QStringLiteral("10.3.3.3"));
+}
+
+void TestRequest::headerValuesCannotAddLines_data()
+{
+    QTest::addColumn<QString>("remoteHost");
+    QTest::addColumn<QString>("localIP");
+    QTest::addColumn<QString>("cookie");
+
+    const QString plainHost = QStringLiteral("ddns.test.invalid");
+    const QString plainIP = QStringLiteral("10.0.0.2");
+    QTest::newRow("host") << QStringLiteral("ddns.test.invalid\r\nX-Injected: 1") << plainIP << QString();
+    QTest::newRow("local address") << plainHost << QStringLiteral("10.0.0.2\r\nX-Injected: 1") << QString();
+    QTest::newRow("cookie") << plainHost << plainIP << QStringLiteral("a=b\r\nX-Injected: 1");
+    QTest::newRow("bare LF and CR") << QStringLiteral("h\nX-Injected: 1") << QStringLiteral("1\rX-Injected: 1")
+                                    << QStringLiteral("c\n\r\nX-Injected: 1");
+    QTest::newRow("NUL") << QString::fromUtf16(u"h\0st", 4) << plainIP << QString::fromUtf16(u"a=\0b", 4);
+}
+
+void TestRequest::headerValuesCannotAddLines()
+{
+    QFETCH(QString, remoteHost);
+    QFETCH(QString, localIP);
+    QFETCH(QString, cookie);
+
+    const QByteArray request =
+        buildUpdateRequest(QStringLiteral("u"), QStringLiteral("p"), localIP, remoteHost, cookie).toLatin1();
+    const qsizetype headEnd = request.indexOf("\r\n\r\n");
+    QVERIFY(headEnd > 0);
+    const QByteArray head = request.left(headEnd + 2);
+    // Every CR and LF of the head belongs to one of its ten line ends.
+    QCOMPARE(head.count('\r'), 10);
+    QCOMPARE(head.count('\n'), 10);
+    QCOMPARE(head.count("\r\n"), 10);
+    QVERIFY(!head.contains('\0'));
+    for (const QByteArray &line : parse(request).headLines)
+        QVERIFY2(!line.startsWith("X-Injected"), line.constData());
+    // The body keeps the whole local address, encoded.
+    const Parsed p = parse(request);
+    QVERIFY(p.body.endsWith("&localip=" + formEncode(trimSpaces(localIP)).toLatin1()));
+    QCOMPARE(header(p, "Content-Length"), QByteArray::number(p.body.size()));
+}
+
+QTEST_MAIN(TestRequest)
+#include "tst_request.moc"
