@@ -21,5 +21,9 @@ int main(int argc, char *argv[])
     window.load();
     if (services.hasEnded())
         return services.exitCode();
+    // The session is ending (log-out, shutdown, or a quit the platform asked for): that is a close
+    // requested by the system, so the window closes with a reason other than the user's own, which
+    // ends the program and removes the tray icon. Once the program has ended this does nothing.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] { window.close(); });
     return QApplication::exec();
 }

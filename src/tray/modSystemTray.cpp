@@ -1,6 +1,8 @@
 #include "tray/modSystemTray.h"
 
-#include <QSystemTrayIcon>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QStyleHints>
 
 #include <algorithm>
 
@@ -10,23 +12,58 @@ QString NOTIFYICONDATA::tip() const
     return QString::fromLocal8Bit(szTip.data(), end - szTip.begin());
 }
 
+int TrayActivationTranslator::mouseMessage(QSystemTrayIcon::ActivationReason reason, qint64 msecs)
+{
+    switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+        m_triggerPending = false;
+        return WM_LBUTTONDBLCLK;
+    case QSystemTrayIcon::Trigger:
+        if (m_triggerPending && msecs - m_lastTrigger <= m_interval) {
+            m_triggerPending = false;
+            return WM_LBUTTONDBLCLK;
+        }
+        m_triggerPending = true;
+        m_lastTrigger = msecs;
+        return WM_LBUTTONUP;
+    case QSystemTrayIcon::Context:
+        m_triggerPending = false;
+        return WM_RBUTTONDOWN;
+    case QSystemTrayIcon::MiddleClick:
+        m_triggerPending = false;
+        return WM_MBUTTONDOWN;
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    return 0;
+}
+
+namespace {
+
+qint64 monotonicMsecs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+} // namespace
+
 QtNotificationArea::QtNotificationArea(QObject *parent)
-    : NotificationArea(parent), m_icon(new QSystemTrayIcon(this))
+    : NotificationArea(parent), m_icon(new QSystemTrayIcon(this)),
+      m_translator(QGuiApplication::styleHints()->mouseDoubleClickInterval())
 {
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        switch (reason) {
-        case QSystemTrayIcon::DoubleClick:
-            emit notification(m_uID, WM_LBUTTONDBLCLK);
-            break;
-        case QSystemTrayIcon::Context:
-            emit notification(m_uID, WM_RBUTTONDOWN);
-            break;
-        case QSystemTrayIcon::Trigger:
-            emit notification(m_uID, WM_LBUTTONUP);
-            break;
-        default:
-            break;
-        }
+        const int message = m_translator.mouseMessage(reason, monotonicMsecs());
+        if (message == 0)
+            return;
+        // Delivered from the event loop, as the shell posts its notification: the window may open
+        // a blocking menu on it, which must not run inside Qt's mouse handler of the tray icon or
+        // inside a D-Bus method call that the host is waiting on.
+        const quint32 uID = m_uID;
+        QMetaObject::invokeMethod(
+            this, [this, uID, message] { emit notification(uID, message); }, Qt::QueuedConnection);
     });
 }
 
@@ -39,20 +76,21 @@ bool QtNotificationArea::Shell_NotifyIcon(Operation operation, const NOTIFYICOND
 {
     switch (operation) {
     case NIM_ADD:
-        if (m_icon->isVisible())
+        if (!isAvailable() || m_icon->isVisible())
             return false;
+        m_hWnd = nid.hWnd;
         m_uID = nid.uID;
         m_icon->setIcon(nid.hIcon);
         m_icon->setToolTip(nid.tip());
         m_icon->show();
         return true;
     case NIM_DELETE:
-        if (!m_icon->isVisible() || nid.uID != m_uID)
+        if (!m_icon->isVisible() || nid.hWnd != m_hWnd || nid.uID != m_uID)
             return false;
         m_icon->hide();
         return true;
     case NIM_MODIFY:
-        if (!m_icon->isVisible())
+        if (!m_icon->isVisible() || nid.hWnd != m_hWnd || nid.uID != m_uID)
             return false;
         m_icon->setIcon(nid.hIcon);
         m_icon->setToolTip(nid.tip());

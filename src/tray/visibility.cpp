@@ -1,4 +1,4 @@
-// The window's visibility: the tray icon stands in for the hidden window.
+// The window's visibility: while minimised the window is hidden and the tray icon stands in for it.
 #include "app/frmDDNS.h"
 
 #include <QCursor>
@@ -9,7 +9,14 @@ void frmDDNS::Form_Resize()
     if (WindowState() != vbMinimized)
         return;
     m_tray.Shell_NotifyIcon(NotificationArea::NIM_ADD, nidTray);
-    hide();
+    if (m_tray.isAvailable()) {
+        hide();
+        return;
+    }
+    // Without a notification area a hidden window could never be brought back: it stays
+    // minimised on the taskbar instead, and a window that was never shown (start-up) appears there.
+    if (isHidden())
+        showMinimized();
 }
 
 void frmDDNS::Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode)
@@ -26,13 +33,29 @@ void frmDDNS::Form_MouseMove(qint16 /*Button*/, qint16 /*Shift*/, float X, float
     if (X == static_cast<float>(WM_LBUTTONDBLCLK)) {
         submnuProperty_Click(0);
     } else if (X == static_cast<float>(WM_RBUTTONDOWN)) {
-        mnupopup->exec(QCursor::pos());
+        // Blocks until the menu closes; a chosen item runs submnuProperty_Click before this returns.
+        const QPoint pos = QCursor::pos();
+        if (execPopupMenu)
+            execPopupMenu(mnupopup, pos);
+        else
+            mnupopup->exec(pos);
     }
 }
 
 void frmDDNS::submnuProperty_Click(qint16 Index)
 {
     if (Index == 0) {
+        // A window minimised while hidden keeps an iconic native window. On X11, Qt maps such a
+        // window as soon as its state returns to normal, before it updates the window manager's
+        // hints, and the window manager may iconify it again at once. A hidden window therefore
+        // gives up its native window first; the next show creates a fresh, normal one, where the
+        // old one was (a window never shown yet is left to the window manager's placement).
+        if (isHidden() && testAttribute(Qt::WA_WState_Created)) {
+            const QPoint where = pos();
+            destroy();
+            if (!where.isNull())
+                move(where);
+        }
         setWindowStateValue(vbNormal);
         m_tray.Shell_NotifyIcon(NotificationArea::NIM_DELETE, nidTray);
         showNormal();

@@ -1,0 +1,321 @@
+#!/usr/bin/env bash
+# The tray icon and the window on a real X desktop: a virtual X server, the openbox window manager
+# (it gives the window a close box) and an XEmbed tray (trayer). The program runs against the
+# service simulator on the loopback interface and is driven with xdotool like a user would.
+#
+#   tray-desktop.sh <program> <simulator> <port> <artifacts-dir>
+#
+# Screenshots and logs go to <artifacts-dir>. Exit status: 0 passed, 1 failed, 77 skipped because a
+# desktop tool is missing.
+set -uo pipefail
+
+program=$1
+simulator=$2
+port=$3
+artifacts=$4
+
+# --- Tools ----------------------------------------------------------------------------------------
+missing=()
+for tool in Xvfb openbox trayer xdotool xwininfo xprop import; do
+    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+done
+if ((${#missing[@]})); then
+    echo "SKIPPED: desktop tools missing: ${missing[*]}"
+    echo "(Debian packages: xvfb x11-utils xdotool trayer openbox imagemagick; scripts/install-deps.sh installs them)"
+    exit 77
+fi
+for file in "$program" "$simulator"; do
+    [[ -x $file ]] || { echo "FAIL: $file is not an executable"; exit 1; }
+done
+
+rm -rf "$artifacts"
+mkdir -p "$artifacts"
+work=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-desktop.XXXXXX")
+pids=()
+
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2>/dev/null
+    done
+    cp "$work"/*.log "$artifacts"/ 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+step() { echo "--- $*"; }
+
+shot() {
+    sleep 0.4 # let a window that has just been mapped paint itself
+    timeout 10 import -window root "$artifacts/$1.png" 2>/dev/null || echo "(no screenshot $1)"
+}
+
+fail() {
+    echo "FAIL: $*"
+    shot 99-failure
+    x xwininfo -root -tree >"$artifacts/99-failure-windows.txt" 2>&1
+    local id
+    for id in $(xdotool search --classname '^vestrel$' 2>/dev/null); do
+        { echo "== $id"; x xwininfo -id "$id"; x xprop -id "$id"; } >>"$artifacts/99-failure-windows.txt" 2>&1
+    done
+    echo "Screenshots and logs: $artifacts"
+    exit 1
+}
+
+# wait_until <seconds> <command...>: polls the command every 0.1 s until it succeeds.
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.1
+    done
+}
+
+x() { timeout 10 "$@"; }
+
+# --- The desktop ----------------------------------------------------------------------------------
+step "virtual X server"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_until 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
+export DISPLAY=:$(tr -dc '0-9' <"$work/display")
+echo "display $DISPLAY"
+# Keep everything of this session out of the user's own settings and away from any D-Bus tray.
+export HOME=$work XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY QT_QPA_PLATFORMTHEME
+
+step "window manager"
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wait_until 10 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' \
+    || fail "openbox did not start"
+
+start_tray() {
+    trayer --edge top --align right --widthtype request --height 24 --expand true \
+        --transparent false --SetDockType true >"$work/trayer.log" 2>&1 &
+    tray_pid=$!
+    pids+=("$tray_pid")
+    # trayer takes the tray selection before it maps its panel.
+    wait_until 10 bash -c 'xdotool search --onlyvisible --classname "^panel$" >/dev/null 2>&1' \
+        || fail "trayer did not start"
+}
+step "XEmbed tray"
+start_tray
+
+step "service simulator on 127.0.0.1:$port"
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    fail "port $port on 127.0.0.1 is taken; reconfigure with -DVESTREL_DESKTOP_TEST_PORT=<free port>"
+fi
+"$simulator" --port "$port" --user desktop --password tray-test >"$work/simulator.log" 2>&1 &
+pids+=($!)
+wait_until 10 grep -q "listening on 127.0.0.1:$port" "$work/simulator.log" \
+    || fail "the simulator did not listen on port $port: $(cat "$work/simulator.log")"
+
+# The program beside its pictures and an account the simulator accepts.
+app=$work/app
+mkdir -p "$app"
+cp "$program" "$app/vestrel"
+cp -r "$(dirname "$program")/icons" "$app/icons" || fail "no icons/ beside $program"
+printf 'gw\r\ndesktop\r\ntray-test\r\n0\r\n' >"$app/config.dat"
+
+start_program() {
+    QT_QPA_PLATFORM=xcb "$app/vestrel" >"$work/$1.log" 2>&1 &
+    app_pid=$!
+    pids+=("$app_pid")
+}
+
+# --- What the desktop shows -----------------------------------------------------------------------
+# The program's icons embedded in the tray, one line each: "<id> <x> <y> <width> <height>".
+tray_icons() {
+    local panel
+    panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1)
+    [[ -n $panel ]] || return 0
+    x xwininfo -tree -id "$panel" 2>/dev/null | awk '/"Vestrel": \("vestrel"/ {
+        split($NF, abs, "+"); split($(NF-1), geom, "[x+]")
+        print $1, abs[2], abs[3], geom[1], geom[2] }'
+}
+icon_count() { tray_icons | wc -l; }
+has_icons() { [[ $(icon_count) -eq $1 ]]; }
+
+# The program's window while it is viewable.
+shown_window() { xdotool search --onlyvisible --name '^DDNS Property$' 2>/dev/null | head -n 1; }
+window_shown() { [[ -n $(shown_window) ]]; }
+window_hidden() { [[ -z $(shown_window) ]]; }
+
+# The program's viewable windows, one line each: "<id> <_NET_WM_WINDOW_TYPE value>".
+viewable_windows() {
+    local id
+    for id in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
+        echo "$id $(x xprop -id "$id" _NET_WM_WINDOW_TYPE 2>/dev/null)"
+    done
+}
+tip_shown() { [[ $(viewable_windows) == *TOOLTIP* ]]; }
+
+# The pop-up menus open: the program's viewable override-redirect windows other than its tray icon
+# and its tip.
+menu_windows() {
+    local id icons
+    icons=$(tray_icons | cut -d' ' -f1)
+    for id in $(viewable_windows | grep -v TOOLTIP | cut -d' ' -f1); do
+        [[ $icons == *$(printf '0x%x' "$id")* ]] && continue
+        [[ $(x xwininfo -id "$id" 2>/dev/null) == *"Override Redirect State: yes"* ]] && echo "$id"
+    done
+}
+menu_window() { menu_windows | head -n 1; }
+menu_open() { [[ -n $(menu_window) ]]; }
+
+requests() { grep -c '^request .* ok$' "$work/simulator.log"; }
+requests_above() { (($(requests) > $1)); }
+# Alive and not yet a zombie: an ended child stays visible to kill -0 until it is waited for.
+running() {
+    local state
+    state=$(awk '{print $3}' "/proc/$app_pid/stat" 2>/dev/null)
+    [[ -n $state && $state != Z ]]
+}
+ended() { ! running; }
+
+geometry() { # <id> -> "x y width height" in root coordinates
+    x xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
+        /^  Width/ {w=$2} /^  Height/ {h=$2} END {print x, y, w, h}'
+}
+
+icon_centre() { # -> "x y" of the first icon, or nothing
+    local id ix iy iw ih
+    read -r id ix iy iw ih < <(tray_icons | head -n 1)
+    [[ -n ${id:-} ]] && echo "$((ix + iw / 2)) $((iy + ih / 2))"
+}
+
+# The close box: the rightmost button of the title bar that openbox puts on the window's frame.
+close_box() { # -> "x y" centre, or nothing
+    local client frame titlebar
+    client=$(shown_window)
+    frame=$(x xwininfo -children -id "$client" | awk '/Parent window id/ {print $4}')
+    [[ -n $frame ]] || return 0
+    # The title bar spans the client's width above it; its buttons are small squares.
+    titlebar=$(x xwininfo -children -id "$frame" | awk -v w="$(geometry "$client" | cut -d' ' -f3)" '
+        $1 ~ /^0x/ { split($(NF-1), g, "[x+]"); if (g[1] == w && g[2] >= 8 && g[2] < 40 && g[4] < 40) print $1 }' |
+        head -n 1)
+    [[ -n $titlebar ]] || return 0
+    x xwininfo -children -id "$titlebar" | awk '$1 ~ /^0x/ {
+        split($(NF-1), g, "[x+]"); split($NF, a, "+")
+        if (g[1] == g[2] && g[1] >= 8 && g[1] <= 24 && g[3] > 0) print a[2] + g[1] / 2, a[3] + g[2] / 2 }' |
+        sort -n | tail -n 1
+}
+
+click_at() { # <x> <y> <button> [repeat]
+    x xdotool mousemove "$1" "$2" sleep 0.2 click --repeat "${4:-1}" --delay 120 "$3"
+}
+
+# --- The test -------------------------------------------------------------------------------------
+step "start-up: hidden behind one tray icon"
+start_program vestrel
+wait_until 15 has_icons 1 || fail "expected one tray icon after start-up, found $(icon_count)"
+sleep 0.5
+has_icons 1 || fail "expected one tray icon, found $(icon_count)"
+window_hidden || fail "the window is visible after start-up"
+running || fail "the program ended at start-up"
+wait_until 10 requests_above 0 || fail "no update request reached the simulator"
+shot 01-start-in-tray
+
+step "hovering over the icon shows its tip (the screenshot shows the text)"
+read -r ix iy < <(icon_centre)
+[[ -n ${ix:-} ]] || fail "no tray icon to hover over"
+x xdotool mousemove "$ix" "$iy"
+wait_until 10 tip_shown || fail "no tip appeared over the tray icon"
+shot 01-tip
+x xdotool mousemove 500 700
+
+step "double-click on the icon: the window comes back and the icon goes"
+read -r ix iy < <(icon_centre)
+[[ -n ${ix:-} ]] || fail "no tray icon to click"
+click_at "$ix" "$iy" 1 2
+wait_until 10 window_shown || fail "the double-click did not show the window"
+wait_until 10 has_icons 0 || fail "the icon stayed in the tray while the window is shown"
+sleep 0.5
+window_shown || fail "the window did not stay shown"
+read -r wx wy _ < <(geometry "$(shown_window)")
+shot 02-shown-after-double-click
+
+step "the window's close box: back to the tray, the program keeps running"
+read -r cx cy < <(close_box)
+[[ -n ${cx:-} ]] || fail "no close box found on the window's frame"
+echo "close box at $cx,$cy"
+click_at "$cx" "$cy" 1
+wait_until 10 window_hidden || fail "the close box did not hide the window"
+wait_until 10 has_icons 1 || fail "the icon did not come back after the close box ($(icon_count) icons)"
+sleep 0.5
+running || fail "the close box ended the program"
+has_icons 1 || fail "expected one tray icon after the close box, found $(icon_count)"
+after_close=$(requests)
+shot 03-closed-back-in-tray
+
+step "right-click: the menu; Property shows the window"
+read -r ix iy < <(icon_centre)
+[[ -n ${ix:-} ]] || fail "no tray icon to click"
+click_at "$ix" "$iy" 3
+wait_until 10 menu_open || fail "the right-click opened no menu"
+sleep 0.3
+[[ $(menu_windows | wc -l) -eq 1 ]] || fail "$(menu_windows | wc -l) menus opened on one right-click"
+shot 04-menu
+read -r mx my mw mh < <(geometry "$(menu_window)")
+# "Property" is the first row, "Exit" the last.
+click_at "$((mx + mw / 2))" "$((my + 10))" 1
+wait_until 10 window_shown || fail "Property did not show the window"
+wait_until 10 has_icons 0 || fail "the icon stayed after Property"
+read -r px py _ < <(geometry "$(shown_window)")
+[[ "$px,$py" == "$wx,$wy" ]] || fail "the window came back at $px,$py, not where it was ($wx,$wy)"
+shot 05-shown-after-property
+
+step "minimising the window (the window manager iconifies it): back to the tray"
+x xdotool windowminimize "$(shown_window)"
+wait_until 10 window_hidden || fail "minimising did not hide the window"
+wait_until 10 has_icons 1 || fail "the icon did not come back after minimising"
+
+step "the update exchange goes on while in the tray"
+wait_until 25 requests_above "$after_close" \
+    || fail "no update request since the close box ($after_close before, $(requests) now)"
+running || fail "the program ended"
+
+step "right-click, Exit: the program ends and takes its icon with it"
+read -r ix iy < <(icon_centre)
+[[ -n ${ix:-} ]] || fail "no tray icon to click"
+click_at "$ix" "$iy" 3
+wait_until 10 menu_open || fail "the right-click opened no menu"
+shot 06-menu-before-exit
+read -r mx my mw mh < <(geometry "$(menu_window)")
+click_at "$((mx + mw / 2))" "$((my + mh - 10))" 1
+wait_until 10 ended || fail "Exit did not end the program"
+wait "$app_pid"
+status=$?
+((status == 0)) || fail "the program ended with status $status after Exit"
+wait_until 5 has_icons 0 || fail "the icon stayed in the tray after Exit"
+shot 07-ended
+
+step "no notification area: the window starts minimised, and the close box keeps it reachable"
+kill "$tray_pid"
+wait "$tray_pid" 2>/dev/null
+start_program vestrel-no-tray
+minimised_window() {
+    local id
+    for id in $(xdotool search --name '^DDNS Property$' 2>/dev/null); do
+        [[ $(x xprop -id "$id" WM_STATE 2>/dev/null) == *Iconic* ]] && { echo "$id"; return; }
+    done
+}
+is_minimised() { [[ -n $(minimised_window) ]]; }
+wait_until 15 is_minimised || fail "without a tray the window is not minimised on the desktop"
+x xdotool windowactivate --sync "$(minimised_window)" >/dev/null 2>&1
+wait_until 10 window_shown || fail "the minimised window could not be brought back"
+shot 08-no-tray-restored
+read -r cx cy < <(close_box)
+[[ -n ${cx:-} ]] || fail "no close box found on the window's frame"
+click_at "$cx" "$cy" 1
+wait_until 10 is_minimised || fail "without a tray the close box did not leave the window minimised"
+running || fail "without a tray the close box ended the program"
+shot 09-no-tray-closed-minimised
+
+echo "PASS (screenshots in $artifacts)"

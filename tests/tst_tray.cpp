@@ -1,0 +1,426 @@
+// The window's visibility behind the tray icon: the transitions between In tray, Shown and Ended,
+// the tray's pop-up menu, closes from the user and from the system, a desktop without a
+// notification area, and the translation of Qt's tray activations.
+#include "support/testwindow.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+using Activations = QList<QPair<QSystemTrayIcon::ActivationReason, int>>;
+
+namespace {
+
+enum class Choice { Dismiss, Property, Exit };
+
+// Records, for each window event, whether the tray icon was present at that moment, so that the
+// order of the icon's addition or removal against the window's own changes can be read back.
+class VisibilityLog : public QObject
+{
+public:
+    VisibilityLog(QWidget *window, const FakeNotificationArea &tray) : m_tray(tray)
+    {
+        window->installEventFilter(this);
+    }
+
+    QStringList entries;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const QString icon = m_tray.present ? QStringLiteral("icon") : QStringLiteral("no icon");
+        const auto *widget = static_cast<QWidget *>(watched);
+        // Spontaneous show and hide events only report the window system's view of a state change.
+        if (event->spontaneous())
+            return false;
+        switch (event->type()) {
+        case QEvent::WindowStateChange:
+            entries << (widget->isMinimized() ? QStringLiteral("minimised, ") : QStringLiteral("normal, ")) + icon;
+            break;
+        case QEvent::Show:
+            entries << QStringLiteral("show, ") + icon;
+            break;
+        case QEvent::Hide:
+            entries << QStringLiteral("hide, ") + icon;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    const FakeNotificationArea &m_tray;
+};
+
+// A window after start-up, in the tray, whose pop-up menu never blocks: opening it records where
+// and then makes the choice the test asked for, as the user would while the menu is open.
+struct TrayWindow : TestWindow {
+    TrayWindow()
+    {
+        window->execPopupMenu = [this](QMenu *menu, const QPoint &pos) {
+            popups << pos;
+            QCOMPARE(menu, window->mnupopup);
+            if (choice == Choice::Property)
+                window->submnuProperty.value(0)->trigger();
+            else if (choice == Choice::Exit)
+                window->submnuProperty.value(3)->trigger();
+        };
+        window->load();
+    }
+
+    bool inTray() const { return !window->isVisible() && window->isMinimized() && tray.present; }
+    bool shown() const
+    {
+        return window->isVisible() && window->WindowState() == frmDDNS::vbNormal && !tray.present;
+    }
+
+    Choice choice = Choice::Dismiss;
+    QList<QPoint> popups;
+};
+
+QList<int> translate(const Activations &activations)
+{
+    TrayActivationTranslator translator(400);
+    QList<int> messages;
+    for (const auto &[reason, msecs] : activations)
+        messages << translator.mouseMessage(reason, msecs);
+    return messages;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Choice)
+
+class TestTray : public QObject
+{
+    Q_OBJECT
+private slots:
+    void trayNumbersFromTheTray_data();
+    void trayNumbersFromTheTray();
+    void menuChoices_data();
+    void menuChoices();
+    void otherMenuIndicesDoNothing_data();
+    void otherMenuIndicesDoNothing();
+    void restoreAndMinimiseKeepTheirOrder();
+    void closeRequests_data();
+    void closeRequests();
+    void systemCloseEndsAndRemovesTheIcon_data();
+    void systemCloseEndsAndRemovesTheIcon();
+    void withoutNotificationAreaTheWindowStaysReachable();
+    void draggingPastTheClientAreaIsNoTrayNumber();
+    void translatesQtActivations_data();
+    void translatesQtActivations();
+    void realNotificationAreaKeepsItsMenuToItself();
+};
+
+void TestTray::trayNumbersFromTheTray_data()
+{
+    QTest::addColumn<QList<int>>("numbers");
+    QTest::addColumn<bool>("shows");
+    QTest::addColumn<bool>("opensMenu");
+
+    QTest::newRow("movement 512") << QList<int>{512} << false << false;
+    QTest::newRow("left press 513") << QList<int>{513} << false << false;
+    QTest::newRow("left release 514") << QList<int>{514} << false << false;
+    QTest::newRow("right release 517") << QList<int>{517} << false << false;
+    QTest::newRow("middle press 519") << QList<int>{519} << false << false;
+    QTest::newRow("zero") << QList<int>{0} << false << false;
+    QTest::newRow("single click") << QList<int>{513, 514} << false << false;
+    QTest::newRow("double-click 515") << QList<int>{515} << true << false;
+    QTest::newRow("double-click after press and release") << QList<int>{513, 514, 515, 514} << true << false;
+    QTest::newRow("right press 516") << QList<int>{516} << false << true;
+    QTest::newRow("right press and release") << QList<int>{516, 517} << false << true;
+}
+
+void TestTray::trayNumbersFromTheTray()
+{
+    QFETCH(QList<int>, numbers);
+    QFETCH(bool, shows);
+    QFETCH(bool, opensMenu);
+
+    TrayWindow t;
+    QVERIFY(t.inTray());
+    QCOMPARE(t.tray.tip, QStringLiteral("Vestrel"));
+    for (int number : numbers)
+        t.tray.activate(number);
+
+    QCOMPARE(t.shown(), shows);
+    QCOMPARE(t.inTray(), !shows);
+    QCOMPARE(t.popups.size(), opensMenu ? 1 : 0);
+    if (opensMenu)
+        QCOMPARE(t.popups.first(), QCursor::pos());
+    QVERIFY(!t.services.ended);
+}
+
+void TestTray::menuChoices_data()
+{
+    QTest::addColumn<Choice>("choice");
+    QTest::newRow("dismissed") << Choice::Dismiss;
+    QTest::newRow("Property") << Choice::Property;
+    QTest::newRow("Exit") << Choice::Exit;
+}
+
+void TestTray::menuChoices()
+{
+    QFETCH(Choice, choice);
+    TrayWindow t;
+    t.choice = choice;
+    t.tray.activate(WM_RBUTTONDOWN);
+    QCOMPARE(t.popups.size(), 1);
+
+    switch (choice) {
+    case Choice::Dismiss:
+        QVERIFY(t.inTray());
+        QVERIFY(!t.services.ended);
+        break;
+    case Choice::Property:
+        QVERIFY(t.shown());
+        QVERIFY(!t.services.ended);
+        break;
+    case Choice::Exit:
+        QVERIFY(t->blnExiting);
+        QVERIFY(t.services.ended);
+        QCOMPARE(t.services.exitCode, 0);
+        // Ended at once: no close request minimised anything, and the icon left with the program.
+        QVERIFY(!t->isVisible());
+        QVERIFY(!t.tray.present);
+        QVERIFY(!t->Timer1->isActive());
+        QVERIFY(t.services.boxes.isEmpty());
+        // Nothing of the window runs any more, whatever still arrives.
+        t.tray.activate(WM_RBUTTONDOWN);
+        t.tray.activate(WM_LBUTTONDBLCLK);
+        QCOMPARE(t.popups.size(), 1);
+        QVERIFY(!t->isVisible());
+        QVERIFY(!t.tray.present);
+        break;
+    }
+}
+
+void TestTray::otherMenuIndicesDoNothing_data()
+{
+    QTest::addColumn<bool>("fromShown");
+    QTest::addColumn<qint16>("index");
+    for (qint16 index : {qint16(1), qint16(2), qint16(4)}) {
+        QTest::addRow("in tray, index %d", index) << false << index;
+        QTest::addRow("shown, index %d", index) << true << index;
+    }
+}
+
+void TestTray::otherMenuIndicesDoNothing()
+{
+    QFETCH(bool, fromShown);
+    QFETCH(qint16, index);
+    TrayWindow t;
+    if (fromShown)
+        t->submnuProperty_Click(0);
+    const QStringList calls = t.tray.calls;
+
+    t->submnuProperty_Click(index);
+    QCOMPARE(t.shown(), fromShown);
+    QCOMPARE(t.inTray(), !fromShown);
+    QCOMPARE(t.tray.calls, calls);
+    QVERIFY(!t->blnExiting);
+    QVERIFY(!t.services.ended);
+}
+
+void TestTray::restoreAndMinimiseKeepTheirOrder()
+{
+    TrayWindow t;
+    VisibilityLog log(t.window.get(), t.tray);
+
+    // Restore: state normal while the icon is still there, then the icon goes, then the window shows.
+    t.tray.activate(WM_LBUTTONDBLCLK);
+    QCOMPARE(log.entries, (QStringList{QStringLiteral("normal, icon"), QStringLiteral("show, no icon")}));
+    QVERIFY(t.shown());
+
+    // Minimising while shown: the icon is added before the window hides.
+    log.entries.clear();
+    t->setWindowStateValue(frmDDNS::vbMinimized);
+    QCOMPARE(log.entries, (QStringList{QStringLiteral("minimised, no icon"), QStringLiteral("hide, icon")}));
+    QVERIFY(t.inTray());
+    QCOMPARE(t.tray.calls.count(QStringLiteral("delete")), 1);
+
+    // Minimising again while in the tray adds nothing: the second add is refused.
+    t->Form_Resize();
+    QVERIFY(t.inTray());
+    QVERIFY(!t.services.ended);
+}
+
+void TestTray::closeRequests_data()
+{
+    QTest::addColumn<bool>("fromShown");
+    QTest::addColumn<bool>("exiting");
+    QTest::addColumn<qint16>("reason");
+    QTest::addColumn<bool>("backToTray");
+
+    QTest::newRow("close box while shown") << true << false << frmDDNS::vbFormControlMenu << true;
+    QTest::newRow("close box while minimised") << false << false << frmDDNS::vbFormControlMenu << false;
+    QTest::newRow("close box after Exit") << true << true << frmDDNS::vbFormControlMenu << false;
+    for (qint16 reason : {frmDDNS::vbFormCode, frmDDNS::vbAppWindows, qint16(3), qint16(4)}) {
+        QTest::addRow("reason %d while shown", reason) << true << false << reason << false;
+        QTest::addRow("reason %d in the tray", reason) << false << false << reason << false;
+    }
+}
+
+void TestTray::closeRequests()
+{
+    QFETCH(bool, fromShown);
+    QFETCH(bool, exiting);
+    QFETCH(qint16, reason);
+    QFETCH(bool, backToTray);
+    TrayWindow t;
+    if (fromShown)
+        t->submnuProperty_Click(0);
+    t->blnExiting = exiting;
+    const QStringList trayCalls = t.tray.calls;
+    const QStringList socketCalls = t.socket.calls;
+
+    qint16 cancel = 0;
+    t->Form_QueryUnload(cancel, reason);
+    if (backToTray) {
+        // Cancelled: minimised into the tray, and the update exchange is not interrupted.
+        QCOMPARE(cancel, qint16(1));
+        QVERIFY(t.inTray());
+        QCOMPARE(t.socket.calls, socketCalls);
+    } else {
+        // The close goes ahead; nothing changes before it does.
+        QCOMPARE(cancel, qint16(0));
+        QCOMPARE(t.shown(), fromShown);
+        QCOMPARE(t.inTray(), !fromShown);
+        QCOMPARE(t.tray.calls, trayCalls);
+    }
+    QVERIFY(!t.services.ended);
+}
+
+void TestTray::systemCloseEndsAndRemovesTheIcon_data()
+{
+    QTest::addColumn<bool>("fromShown");
+    QTest::newRow("in the tray") << false;
+    QTest::newRow("shown") << true;
+}
+
+void TestTray::systemCloseEndsAndRemovesTheIcon()
+{
+    // A close from code or from the session (not the user's close box) ends the program.
+    QFETCH(bool, fromShown);
+    TrayWindow t;
+    if (fromShown)
+        t->submnuProperty_Click(0);
+
+    QVERIFY(t->close());
+    QVERIFY(t.services.ended);
+    QCOMPARE(t.services.exitCode, 0);
+    QVERIFY(!t.tray.present);
+    QVERIFY(!t->isVisible());
+    QVERIFY(!t->Timer1->isActive());
+    QVERIFY(!t->blnExiting);
+
+    // The ended program runs no further handler.
+    t.tray.activate(WM_LBUTTONDBLCLK);
+    t.tray.activate(WM_RBUTTONDOWN);
+    QVERIFY(!t->isVisible());
+    QVERIFY(t.popups.isEmpty());
+    QVERIFY(t->close());
+}
+
+void TestTray::withoutNotificationAreaTheWindowStaysReachable()
+{
+    TestWindow t;
+    t.tray.available = false;
+    t->load();
+    // Start-up minimises into the taskbar instead of hiding with no way back.
+    QVERIFY(t->isVisible());
+    QCOMPARE(t->WindowState(), frmDDNS::vbMinimized);
+    QVERIFY(!t.tray.present);
+
+    t->setWindowStateValue(frmDDNS::vbNormal);
+    QVERIFY(t->isVisible());
+
+    // The close box minimises; the window stays on the taskbar.
+    qint16 cancel = 0;
+    t->Form_QueryUnload(cancel, frmDDNS::vbFormControlMenu);
+    QCOMPARE(cancel, qint16(1));
+    QVERIFY(t->isVisible());
+    QCOMPARE(t->WindowState(), frmDDNS::vbMinimized);
+
+    // Minimising from the window manager likewise.
+    t->setWindowStateValue(frmDDNS::vbNormal);
+    t->setWindowStateValue(frmDDNS::vbMinimized);
+    QVERIFY(t->isVisible());
+    QVERIFY(!t.services.ended);
+}
+
+void TestTray::draggingPastTheClientAreaIsNoTrayNumber()
+{
+    // With a button held the window keeps getting moves beyond its edges, at any x.
+    TrayWindow t;
+    t->submnuProperty_Click(0);
+    for (const QPointF pos : {QPointF(515, 10), QPointF(516, 10), QPointF(516, 516)}) {
+        QMouseEvent move(QEvent::MouseMove, pos, t->mapToGlobal(pos), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(t.window.get(), &move);
+    }
+    QVERIFY(t.popups.isEmpty());
+    QVERIFY(t.shown());
+
+    // The same numbers from the tray do act.
+    t->setWindowStateValue(frmDDNS::vbMinimized);
+    t.tray.activate(WM_RBUTTONDOWN);
+    QCOMPARE(t.popups.size(), 1);
+}
+
+void TestTray::translatesQtActivations_data()
+{
+    using R = QSystemTrayIcon::ActivationReason;
+    QTest::addColumn<Activations>("activations");
+    QTest::addColumn<QList<int>>("messages");
+
+    QTest::newRow("XEmbed double-click: press, then DoubleClick")
+        << Activations{{R::Trigger, 0}, {R::DoubleClick, 150}} << QList<int>{514, 515};
+    QTest::newRow("Windows double-click with a release after it")
+        << Activations{{R::Trigger, 0}, {R::DoubleClick, 120}, {R::Trigger, 180}} << QList<int>{514, 515, 514};
+    QTest::newRow("StatusNotifierItem double-click: two Activate calls")
+        << Activations{{R::Trigger, 0}, {R::Trigger, 400}} << QList<int>{514, 515};
+    QTest::newRow("two clicks slower than a double-click")
+        << Activations{{R::Trigger, 0}, {R::Trigger, 401}} << QList<int>{514, 514};
+    QTest::newRow("three quick Activate calls make one double-click")
+        << Activations{{R::Trigger, 0}, {R::Trigger, 100}, {R::Trigger, 200}} << QList<int>{514, 515, 514};
+    QTest::newRow("a right click between two clicks")
+        << Activations{{R::Trigger, 0}, {R::Context, 50}, {R::Trigger, 100}} << QList<int>{514, 516, 514};
+    QTest::newRow("context request") << Activations{{R::Context, 0}} << QList<int>{516};
+    QTest::newRow("middle click") << Activations{{R::MiddleClick, 0}} << QList<int>{519};
+    QTest::newRow("unknown") << Activations{{R::Unknown, 0}} << QList<int>{0};
+}
+
+void TestTray::translatesQtActivations()
+{
+    QFETCH(Activations, activations);
+    QFETCH(QList<int>, messages);
+    QCOMPARE(translate(activations), messages);
+}
+
+void TestTray::realNotificationAreaKeepsItsMenuToItself()
+{
+    // Handing the menu to Qt's tray icon would show it a second time on XEmbed trays.
+    QtNotificationArea area;
+    NOTIFYICONDATA nid;
+    nid.uID = 1;
+    nid.hIcon = QIcon(QStringLiteral(":/vestrel-16.png"));
+    const bool added = area.Shell_NotifyIcon(NotificationArea::NIM_ADD, nid);
+    QCOMPARE(added, area.isAvailable());
+    QCOMPARE(area.isIconPresent(), added);
+    QVERIFY(!area.Shell_NotifyIcon(NotificationArea::NIM_ADD, nid));
+    const auto icons = area.findChildren<QSystemTrayIcon *>();
+    QCOMPARE(icons.size(), 1);
+    QCOMPARE(icons.first()->contextMenu(), nullptr);
+
+    QCOMPARE(area.Shell_NotifyIcon(NotificationArea::NIM_DELETE, nid), added);
+    QVERIFY(!area.isIconPresent());
+    QVERIFY(!area.Shell_NotifyIcon(NotificationArea::NIM_DELETE, nid));
+}
+
+QTEST_MAIN(TestTray)
+#include "tst_tray.moc"
