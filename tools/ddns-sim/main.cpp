@@ -1,0 +1,133 @@
+// ddns-sim: the update service, simulated on 127.0.0.1 for demos and tests.
+#include "servicesimulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void requestStop(int)
+{
+    g_stopRequested = 1;
+}
+
+// One line to stdout, flushed at once: whoever watches the output (a person, a script, a test) sees
+// each event as it happens even when stdout is a pipe.
+void printLine(const QString &line)
+{
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+[[noreturn]] void fail(const QString &message)
+{
+    std::fputs(("ddns-sim: " + message + '\n').toUtf8().constData(), stderr);
+    std::exit(2);
+}
+
+// A user name comes from the network: control characters are shown escaped so that they cannot
+// break the one-line-per-request log.
+QString printable(const QString &text)
+{
+    QString out;
+    for (QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QLatin1Char(' ') || c == QLatin1Char('%'))
+            out += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            out += c;
+    }
+    return out;
+}
+
+int toCount(const QString &text, const char *option, int max)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0 || value > max)
+        fail(QStringLiteral("--%1 wants a whole number from 0 to %2, not \"%3\"").arg(QLatin1String(option)).arg(max).arg(text));
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ddns-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays the dynamic-DNS update service on 127.0.0.1: answers login requests on kept-alive "
+        "HTTP/1.1 connections. Prints \"listening on 127.0.0.1:<port>\", then one line per request."));
+    parser.addHelpOption();
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one."),
+                                  QStringLiteral("N"), QStringLiteral("18080"));
+    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Account user name."), QStringLiteral("U"),
+                                  QStringLiteral("demo"));
+    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Account password."),
+                                      QStringLiteral("P"), QStringLiteral("demo"));
+    const QCommandLineOption address(QStringLiteral("address"),
+                                     QStringLiteral("Address to report (default: the request's localip)."),
+                                     QStringLiteral("A"));
+    const QCommandLineOption closeAfter(QStringLiteral("close-after"),
+                                        QStringLiteral("Close each connection after N replies."), QStringLiteral("N"),
+                                        QStringLiteral("0"));
+    const QCommandLineOption split(QStringLiteral("split"),
+                                   QStringLiteral("Write each reply in pieces cut at these byte offsets."),
+                                   QStringLiteral("OFFSETS"));
+    const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Read requests but never answer."));
+    const QCommandLineOption refuse(QStringLiteral("refuse"), QStringLiteral("Close each connection at once."));
+    parser.addOptions({port, user, password, address, closeAfter, split, silent, refuse});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        fail(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst()));
+
+    ServiceSimulator simulator;
+    simulator.setAccount(parser.value(user), parser.value(password));
+    if (parser.isSet(address)) {
+        if (!ServiceSimulator::isMarkerSafe(parser.value(address)))
+            fail(QStringLiteral("--address takes letters, digits, '.', '-' and '_' only"));
+        simulator.setAddress(parser.value(address));
+    }
+    simulator.setCloseAfter(toCount(parser.value(closeAfter), "close-after", 1000000));
+    if (parser.isSet(split)) {
+        const std::optional<QList<int>> offsets = ServiceSimulator::parseOffsets(parser.value(split));
+        if (!offsets)
+            fail(QStringLiteral("--split wants positive byte offsets separated by commas, such as 3,120,250"));
+        simulator.setSplitOffsets(*offsets);
+    }
+    simulator.setSilent(parser.isSet(silent));
+    simulator.setRefuse(parser.isSet(refuse));
+
+    if (!simulator.listen(static_cast<quint16>(toCount(parser.value(port), "port", 65535)))) {
+        std::fputs(("ddns-sim: cannot listen: " + simulator.errorString() + '\n').toUtf8().constData(), stderr);
+        return 1;
+    }
+    QObject::connect(&simulator, &ServiceSimulator::requestHandled, &app,
+                     [](int number, const QString &username, bool ok) {
+                         printLine(QStringLiteral("request %1 user=%2 %3")
+                                       .arg(number)
+                                       .arg(printable(username), ok ? QStringLiteral("ok") : QStringLiteral("fail")));
+                     });
+
+    // A signal handler may only set a flag; the event loop looks at it often enough to stop promptly.
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    QTimer stopWatch;
+    QObject::connect(&stopWatch, &QTimer::timeout, &app, [] {
+        if (g_stopRequested)
+            QCoreApplication::quit();
+    });
+    stopWatch.start(50);
+
+    printLine(QStringLiteral("listening on 127.0.0.1:%1").arg(simulator.port()));
+    return QCoreApplication::exec();
+}
