@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev libegl-dev libxkbcommon-dev
-  xvfb xauth x11-utils xdotool trayer openbox imagemagick fonts-dejavu-core
+  xvfb xauth x11-utils xdotool trayer openbox imagemagick fonts-dejavu-core fonts-liberation2
+  clang libclang-rt-14-dev
   clang-format clang-tidy
 )
 

@@ -66,7 +66,11 @@ void frmDDNS::createControls()
     icon.addFile(QStringLiteral(":/vestrel-32.png"), QSize(32, 32));
     setWindowIcon(icon);
 
+    // The layout was drawn for a narrow 8 pt sans serif; where that face is missing, one with the
+    // same widths keeps every caption inside its place.
     QFont base = font();
+    base.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     base.setPointSizeF(8.25);
     setFont(base);
     const QFont bold = boldFont(base);
