@@ -154,7 +154,7 @@ void frmDDNS::createControls()
     setTextColour(lblStatus, kWhite);
 
     imgStatus = label("imgStatus", QString(), {280, 160, 44, 26});
-    imgStatus->setPixmap(QPixmap(QStringLiteral(":/status-initial.gif")));
+    imgStatus->setPixmap(QPixmap(QStringLiteral(":/status-initial.png")));
 
     Label5 = label("Label5", QStringLiteral("My IP : "), {16, 176, 65, 17});
     Label5->setFont(bold);
