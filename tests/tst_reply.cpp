@@ -30,7 +30,9 @@ QList<ReplyEvent> feedPieces(ReplyReader &reader, qint16 &phase, const QString &
     qsizetype from = 0;
     QList<qsizetype> ends = cuts;
     ends.append(text.size());
-    for (const qsizetype to : std::as_const(ends)) {
+    for (const qsizetype cut : std::as_const(ends)) {
+        // A cut past the end of a short text falls at its end; slicing past it would read beyond it.
+        const qsizetype to = qBound(from, cut, text.size());
         const QList<ReplyEvent> events = reader.feed(QStringView(text).sliced(from, to - from), phase);
         for (const ReplyEvent &e : events) {
             if (e.kind == ReplyEvent::Kind::PageStart)
