@@ -1,0 +1,307 @@
+#!/usr/bin/env bash
+# Footprint benchmarks: the client measured side by side with a bare Qt 6 tray program built the same
+# way, each figure printed beside its target. A figure that misses its target is reported, never
+# failed: the script exits 0 once it has run.
+#
+# Usage: bench/run-bench.sh [build directory]
+#   BENCH_SETTLE_SECONDS   pause between the first request and the first memory reading (default 2)
+#   BENCH_IDLE_SECONDS     length of the connected phase (default 60)
+#   BENCH_STARTUP_RUNS     starts of each program (default 20)
+#   BENCH_KEEP             when set, the working folder with every log is kept and named at the end
+set -uo pipefail
+
+build=${1:-build}
+env_file="$build/bench/bench-env.sh"
+if [[ ! -r $env_file ]]; then
+  echo "bench: $env_file is missing; configure and build first (make bench does both)." >&2
+  exit 1
+fi
+# shellcheck source=/dev/null
+source "$env_file"
+
+settle=${BENCH_SETTLE_SECONDS:-2}
+idle=${BENCH_IDLE_SECONDS:-60}
+runs=${BENCH_STARTUP_RUNS:-20}
+
+work=$(mktemp -d)
+started=()
+# shellcheck disable=SC2317  # run by the EXIT trap
+cleanup() {
+  local pid
+  for pid in "${started[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  for pid in "${started[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  if [[ -n ${BENCH_KEEP:-} ]]; then
+    echo "bench: logs kept in $work" >&2
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+note() { echo "bench: $*" >&2; }
+
+# --- Reading a process from /proc -----------------------------------------------------------------
+
+# Resident memory in kB.
+rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
+
+# CPU time of all the process's threads in nanoseconds. The scheduler's own account (schedstat) is
+# exact to the nanosecond; utime + stime in stat counts in clock ticks (10 ms) and is the fallback.
+cpu_ns() {
+  local pid=$1 total=0 f t
+  if compgen -G "/proc/$pid/task/*/schedstat" >/dev/null; then
+    for f in /proc/"$pid"/task/*/schedstat; do
+      read -r t _ < "$f" 2>/dev/null && total=$((total + t))
+    done
+    echo "$total"
+  else
+    awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); printf "%d\n", ($12 + $13) * 1e9 / hz }' "/proc/$pid/stat"
+  fi
+}
+
+# Seconds since boot with centiseconds; a clock that does not jump.
+uptime_s() { cut -d' ' -f1 /proc/uptime; }
+
+# --- The results table ----------------------------------------------------------------------------
+
+short=()
+# row NAME MEASURED TARGET VERDICT
+row() { printf '  %-30s %-72s %-13s %s\n' "$1" "$2" "$3" "$4"; }
+# verdict VALUE OP LIMIT  ->  "ok" or "SHORT"
+verdict() { awk -v v="$1" -v l="$3" -v op="$2" 'BEGIN { ok = (op == "<=") ? (v <= l) : (v >= l); print ok ? "ok" : "SHORT" }'; }
+record() { # NAME MEASURED TARGET-TEXT VALUE OP LIMIT
+  local v
+  v=$(verdict "$4" "$5" "$6")
+  row "$1" "$2" "$3" "$v"
+  [[ $v == ok ]] || short+=("$1")
+}
+missing() { # NAME TARGET-TEXT REASON
+  row "$1" "$3" "$2" "NOT MEASURED"
+  short+=("$1 (not measured)")
+}
+mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+key() { sed -n "s/^$1=//p" "$2" | head -n1; }
+
+# --- A virtual display with a notification area ---------------------------------------------------
+
+display_ok=0
+display_reason=
+setup_display() {
+  local tool
+  for tool in Xvfb openbox trayer; do
+    if ! command -v "$tool" >/dev/null; then
+      display_reason="$tool is not installed (scripts/install-deps.sh installs it)"
+      return
+    fi
+  done
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  started+=($!)
+  for _ in $(seq 100); do
+    [[ -s $work/display ]] && break
+    sleep 0.1
+  done
+  if [[ ! -s $work/display ]]; then
+    display_reason="Xvfb did not start"
+    return
+  fi
+  DISPLAY=":$(head -n1 "$work/display")"
+  export DISPLAY
+  # A session bus that cannot be reached: the tray icons go to the XEmbed tray the same way on every
+  # run, and no bus is started behind the benchmark's back.
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
+  openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  started+=($!)
+  trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
+  started+=($!)
+  for _ in $(seq 100); do
+    if "$BENCH_TRAYCHECK" >/dev/null 2>&1; then
+      display_ok=1
+      return
+    fi
+    sleep 0.1
+  done
+  display_reason="no notification area appeared on the virtual display"
+}
+
+# --- The figures ----------------------------------------------------------------------------------
+
+echo "bench: build type $BENCH_BUILD_TYPE; service port 127.0.0.1:$BENCH_PORT; $(nproc) cores" >&2
+# The account the client logs in with, beside the binary as it expects.
+printf '\r\nbench\r\nbench\r\n0\r\n' > "$(dirname "$BENCH_PROGRAM")/config.dat"
+
+setup_display
+
+port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$BENCH_PORT") 2>/dev/null; }
+
+# Start-up: the client to its first request byte, the baseline to its first event-loop turn.
+startup_reason=
+if [[ $display_ok == 1 ]]; then
+  if port_busy; then
+    startup_reason="port $BENCH_PORT is in use"
+  else
+    note "start-up: $runs starts of each program..."
+    if ! QT_QPA_PLATFORM=xcb "$BENCH_STARTUP" --program "$BENCH_PROGRAM" --baseline "$BENCH_BASELINE" \
+        --port "$BENCH_PORT" --runs "$runs" --log "$work/startup.log" >"$work/startup.txt" 2>"$work/startup.err"; then
+      startup_reason=$(tail -n1 "$work/startup.err")
+    fi
+  fi
+else
+  startup_reason=$display_reason
+fi
+
+# Memory and idle CPU: the client connected to the simulated service and the baseline, side by side.
+steady_reason=
+if [[ $display_ok == 1 ]]; then
+  "$BENCH_SIM" --port "$BENCH_PORT" --user bench --password bench >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  started+=("$sim_pid")
+  for _ in $(seq 100); do
+    grep -q '^listening on ' "$work/sim.log" && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if ! grep -q '^listening on ' "$work/sim.log"; then
+    steady_reason="the simulated service did not start on port $BENCH_PORT"
+  else
+    note "memory and idle CPU: both programs side by side for $((settle + idle)) s..."
+    QT_QPA_PLATFORM=xcb "$BENCH_PROGRAM" >"$work/program.log" 2>&1 &
+    program_pid=$!
+    started+=("$program_pid")
+    QT_QPA_PLATFORM=xcb "$BENCH_BASELINE" >"$work/baseline.log" 2>&1 &
+    baseline_pid=$!
+    started+=("$baseline_pid")
+    for _ in $(seq 200); do
+      grep -q '^request 1 ' "$work/sim.log" && break
+      sleep 0.1
+    done
+    if ! grep -q '^request 1 .* ok$' "$work/sim.log"; then
+      steady_reason="the client did not log in to the simulated service"
+    else
+      sleep "$settle"
+      rss_program_start=$(rss_kb "$program_pid")
+      rss_baseline_start=$(rss_kb "$baseline_pid")
+      cpu_program_0=$(cpu_ns "$program_pid")
+      cpu_baseline_0=$(cpu_ns "$baseline_pid")
+      requests_0=$(grep -c '^request ' "$work/sim.log")
+      t0=$(uptime_s)
+      if [[ -z $rss_program_start || -z $rss_baseline_start ]]; then
+        steady_reason="a program ended during start-up"
+      else
+        sleep "$idle"
+      fi
+      cpu_program_1=$(cpu_ns "$program_pid")
+      cpu_baseline_1=$(cpu_ns "$baseline_pid")
+      t1=$(uptime_s)
+      rss_program_end=$(rss_kb "$program_pid")
+      rss_baseline_end=$(rss_kb "$baseline_pid")
+      requests_1=$(grep -c '^request ' "$work/sim.log")
+      failed_requests=$(grep -c '^request .* fail$' "$work/sim.log")
+      if [[ -z $steady_reason && ( -z $rss_program_end || -z $rss_baseline_end ) ]]; then
+        steady_reason="a program ended during the connected phase"
+      fi
+    fi
+  fi
+else
+  steady_reason=$display_reason
+fi
+
+# In-process: CPU per connected tick, and reply throughput.
+note "CPU per tick: 5 rounds of 1000 connected ticks..."
+tick_reason=
+QT_QPA_PLATFORM=offscreen "$BENCH_TICK" 1000 5 >"$work/tick.txt" 2>"$work/tick.err" \
+  || tick_reason=$(tail -n1 "$work/tick.err")
+# The same with the window's thread and the service's sharing one core. Spread over two cores, every
+# reply wakes the window's thread on an idle core, and on a virtual machine that wake-up is costly
+# and varies with the host; on one core it does not happen, which shows the client's own work.
+if [[ -z $tick_reason ]] && command -v taskset >/dev/null; then
+  QT_QPA_PLATFORM=offscreen taskset -c "$(cut -d- -f1 /sys/devices/system/cpu/online | cut -d, -f1)" \
+    "$BENCH_TICK" 1000 5 >"$work/tick-one-core.txt" 2>/dev/null || true
+fi
+note "reply throughput: 64 MB three ways, three times each..."
+throughput_reason=
+QT_QPA_PLATFORM=offscreen "$BENCH_THROUGHPUT" 64 3 >"$work/throughput.txt" 2>"$work/throughput.err" \
+  || throughput_reason=$(tail -n1 "$work/throughput.err")
+
+# --- Report ---------------------------------------------------------------------------------------
+
+echo
+echo "Footprint of vestrel against a bare Qt 6 Widgets tray program (tray icon, empty window), same build"
+echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)"
+row "figure" "measured" "target" "verdict"
+
+if [[ -z $steady_reason ]]; then
+  r=$(ratio "$rss_program_start" "$rss_baseline_start")
+  record "RSS after start-up" "vestrel $(mb "$rss_program_start") MB, baseline $(mb "$rss_baseline_start") MB: ${r} x" \
+    "<= 1.25 x" "$r" "<=" 1.25
+  r=$(ratio "$rss_program_end" "$rss_baseline_end")
+  record "RSS after ${idle} s connected" "vestrel $(mb "$rss_program_end") MB, baseline $(mb "$rss_baseline_end") MB: ${r} x" \
+    "<= 1.25 x" "$r" "<=" 1.25
+else
+  missing "RSS after start-up" "<= 1.25 x" "$steady_reason"
+  missing "RSS after ${idle} s connected" "<= 1.25 x" "$steady_reason"
+fi
+
+if [[ -z $startup_reason ]]; then
+  p=$(key program_median_ms "$work/startup.txt")
+  b=$(key baseline_median_ms "$work/startup.txt")
+  r=$(ratio "$p" "$b")
+  record "Start-up (median of $runs)" "vestrel $p ms to request, baseline $b ms to loop: ${r} x" \
+    "<= 1.3 x" "$r" "<=" 1.3
+else
+  missing "Start-up (median of $runs)" "<= 1.3 x" "$startup_reason"
+fi
+
+if [[ -z $tick_reason ]]; then
+  c=$(key cpu_us_per_tick "$work/tick.txt")
+  lo=$(key cpu_us_min "$work/tick.txt")
+  hi=$(key cpu_us_max "$work/tick.txt")
+  one=$(key cpu_us_per_tick "$work/tick-one-core.txt" 2>/dev/null)
+  record "CPU per connected tick" "$c us (median of 5 x 1000 ticks, $lo-$hi; on one core ${one:-?} us)" \
+    "<= 100 us" "$c" "<=" 100
+else
+  missing "CPU per connected tick" "<= 100 us" "$tick_reason"
+fi
+
+if [[ -z $throughput_reason ]]; then
+  for stream in pages_1460 pages_4096 hostile_1460; do
+    case $stream in
+      pages_1460) label="Reply throughput, 1460 B";;
+      pages_4096) label="Reply throughput, 4096 B";;
+      hostile_1460) label="Reply throughput, near misses";;
+    esac
+    c=$(key "${stream}_cpu_mbps" "$work/throughput.txt")
+    w=$(key "${stream}_wall_mbps" "$work/throughput.txt")
+    record "$label" "$c MB/s (median of 3 x 64 MB; wall clock $w MB/s)" ">= 100 MB/s" "$c" ">=" 100
+  done
+else
+  missing "Reply throughput" ">= 100 MB/s" "$throughput_reason"
+fi
+
+if [[ -z $steady_reason ]]; then
+  span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
+  pct() { awk -v a="$1" -v b="$2" -v s="$span" 'BEGIN { printf "%.3f", (b - a) / 1e9 / s * 100 }'; }
+  p=$(pct "$cpu_program_0" "$cpu_program_1")
+  b=$(pct "$cpu_baseline_0" "$cpu_baseline_1")
+  requests=$((requests_1 - requests_0))
+  detail="$p % of one core ($requests requests answered; baseline $b %)"
+  [[ $failed_requests == 0 ]] || detail="$detail; $failed_requests logins refused"
+  record "Idle CPU, ${idle} s connected" "$detail" "<= 0.1 %" "$p" "<=" 0.1
+else
+  missing "Idle CPU, ${idle} s connected" "<= 0.1 %" "$steady_reason"
+fi
+
+echo
+echo "Throughput: 1 MB = 2^20 bytes, from the window thread's CPU time. CPU figures count the client alone."
+if [[ ${#short[@]} -eq 0 ]]; then
+  echo "Every figure meets its target."
+else
+  list=$(printf '%s; ' "${short[@]}")
+  echo "Short of target: ${list%; }"
+fi
+exit 0

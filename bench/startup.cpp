@@ -1,0 +1,262 @@
+// Start-up time of the client against the baseline, both started the same way from here and timed
+// from just before the process is spawned to the moment its first sign of life arrives here. For
+// the client that is the first byte of its first update request, received on a loopback listener
+// that stands in for the service; for the baseline, a byte it writes on a pipe at the first turn of
+// its event loop. Runs alternate, so that a change in the machine's load falls on both alike.
+//
+//   bench-startup --program PATH --baseline PATH --port N [--runs N] [--timeout SECONDS] [--log FILE]
+//
+// Prints key=value lines (milliseconds): program_median_ms, program_min_ms, program_max_ms and the
+// same for baseline_. Exits 1, with the reason on stderr, when a run gives no sign of life.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+double nowMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+[[noreturn]] void fail(const std::string &message)
+{
+    std::fprintf(stderr, "bench-startup: %s\n", message.c_str());
+    std::exit(1);
+}
+
+std::string describeStatus(int status)
+{
+    if (WIFSIGNALED(status))
+        return "was killed by signal " + std::to_string(WTERMSIG(status));
+    return "exited with status " + std::to_string(WEXITSTATUS(status));
+}
+
+// Waits until fd is readable or the deadline (on nowMs's clock) passes. While it waits it looks
+// after the child now and then: one that has ended will never be heard from.
+bool waitReadable(int fd, double deadlineMs, pid_t child, const char *who)
+{
+    for (;;) {
+        const double left = deadlineMs - nowMs();
+        if (left <= 0)
+            return false;
+        pollfd p{fd, POLLIN, 0};
+        const int n = ::poll(&p, 1, std::min(static_cast<int>(left) + 1, 100));
+        if (n > 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            fail(std::string("poll: ") + std::strerror(errno));
+        int status = 0;
+        if (n == 0 && ::waitpid(child, &status, WNOHANG) == child)
+            fail(std::string(who) + " " + describeStatus(status) + " before it gave a sign of life");
+    }
+}
+
+// Where the programs' output goes: nowhere, unless --log names a file (appended to), so that neither
+// program pays for a terminal.
+std::string g_logPath = "/dev/null";
+
+// Starts path with the current environment plus extra entries.
+pid_t spawn(const std::string &path, const std::vector<std::string> &extraEnv)
+{
+    std::vector<std::string> envStrings;
+    for (char **e = environ; *e; ++e)
+        envStrings.emplace_back(*e);
+    envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
+    std::vector<char *> envp;
+    envp.reserve(envStrings.size() + 1);
+    for (std::string &s : envStrings)
+        envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    std::string arg0 = path;
+    char *argv[] = {arg0.data(), nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, g_logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        fail("cannot start " + path + ": " + std::strerror(rc));
+    return pid;
+}
+
+void stop(pid_t pid)
+{
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+}
+
+int listenOn(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        fail(std::string("socket: ") + std::strerror(errno));
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
+        fail("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
+    if (::listen(fd, 8) != 0)
+        fail(std::string("listen: ") + std::strerror(errno));
+    return fd;
+}
+
+// One start of the client: spawn, accept its connection, wait for the first byte of its request.
+double timeProgram(const std::string &path, int listener, double timeoutMs)
+{
+    const double start = nowMs();
+    const pid_t pid = spawn(path, {});
+    const double deadline = start + timeoutMs;
+    if (!waitReadable(listener, deadline, pid, "the client")) {
+        stop(pid);
+        fail("the client did not connect to 127.0.0.1 within the time allowed");
+    }
+    const int conn = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (conn < 0) {
+        stop(pid);
+        fail(std::string("accept: ") + std::strerror(errno));
+    }
+    const bool gotByte = waitReadable(conn, deadline, pid, "the client");
+    const double end = nowMs();
+    char byte = 0;
+    const ssize_t got = gotByte ? ::recv(conn, &byte, 1, 0) : -1;
+    stop(pid);
+    ::close(conn);
+    if (got == 0)
+        fail("the client closed its connection without sending a request");
+    if (got != 1)
+        fail("the client connected but sent no request within the time allowed");
+    return end - start;
+}
+
+// One start of the baseline: spawn with a pipe, wait for its byte.
+double timeBaseline(const std::string &path, double timeoutMs)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        fail(std::string("pipe: ") + std::strerror(errno));
+    // Only the write end is handed down.
+    ::fcntl(fds[1], F_SETFD, 0);
+    const double start = nowMs();
+    const pid_t pid = spawn(path, {"BENCH_READY_FD=" + std::to_string(fds[1])});
+    ::close(fds[1]);
+    const bool ready = waitReadable(fds[0], start + timeoutMs, pid, "the baseline");
+    const double end = nowMs();
+    char byte = 0;
+    const bool read = ready && ::read(fds[0], &byte, 1) == 1;
+    stop(pid);
+    ::close(fds[0]);
+    if (!read)
+        fail("the baseline gave no sign of life within the time allowed");
+    return end - start;
+}
+
+struct Spread {
+    double median;
+    double min;
+    double max;
+};
+
+Spread spreadOf(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    const double median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    return {median, v.front(), v.back()};
+}
+
+void pause(int ms)
+{
+    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    std::string program;
+    std::string baseline;
+    int port = 0;
+    int runs = 20;
+    double timeoutMs = 20000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i];
+        const char *value = argv[i + 1];
+        if (key == "--program")
+            program = value;
+        else if (key == "--baseline")
+            baseline = value;
+        else if (key == "--port")
+            port = std::atoi(value);
+        else if (key == "--runs")
+            runs = std::atoi(value);
+        else if (key == "--timeout")
+            timeoutMs = std::atof(value) * 1000;
+        else if (key == "--log")
+            g_logPath = value;
+        else
+            fail("unknown option " + key);
+    }
+    if (program.empty() || baseline.empty() || port <= 0 || port > 65535 || runs <= 0)
+        fail("usage: bench-startup --program PATH --baseline PATH --port N [--runs N] [--timeout SECONDS] "
+             "[--log FILE]");
+
+    ::signal(SIGPIPE, SIG_IGN);
+    const int listener = listenOn(port);
+
+    // One start of each first, not counted: it brings both programs and their libraries into the cache.
+    timeProgram(program, listener, timeoutMs);
+    timeBaseline(baseline, timeoutMs);
+
+    std::vector<double> programMs;
+    std::vector<double> baselineMs;
+    for (int i = 0; i < runs; ++i) {
+        // Each goes first in turn.
+        if (i % 2 == 0) {
+            programMs.push_back(timeProgram(program, listener, timeoutMs));
+            pause(100);
+            baselineMs.push_back(timeBaseline(baseline, timeoutMs));
+        } else {
+            baselineMs.push_back(timeBaseline(baseline, timeoutMs));
+            pause(100);
+            programMs.push_back(timeProgram(program, listener, timeoutMs));
+        }
+        pause(100);
+    }
+    ::close(listener);
+
+    const Spread p = spreadOf(programMs);
+    const Spread b = spreadOf(baselineMs);
+    std::printf("runs=%d\n", runs);
+    std::printf("program_median_ms=%.1f\nprogram_min_ms=%.1f\nprogram_max_ms=%.1f\n", p.median, p.min, p.max);
+    std::printf("baseline_median_ms=%.1f\nbaseline_min_ms=%.1f\nbaseline_max_ms=%.1f\n", b.median, b.min, b.max);
+    return 0;
+}
