@@ -4,7 +4,7 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR  ?= $(if $(CI),ON,OFF)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run demo test clean
 
 all: build
 
@@ -12,7 +12,7 @@ deps:
 	@bash scripts/install-deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD) -DVESTREL_WERROR=$(WERROR) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -DVESTREL_WERROR=$(WERROR) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_ARGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -26,8 +26,54 @@ run: build
 	  xvfb-run -a ./$(BUILD)/src/vestrel; \
 	fi
 
+# The client built for a simulated service on 127.0.0.1:18080, run against that simulator: a full
+# login to watch on a machine without internet.
+demo: build
+	@bash tools/demo.sh $(BUILD)
+
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+# Footprint benchmarks: the client beside a bare Qt tray program, each figure printed with its
+# target (a few minutes; needs no display of its own).
+.PHONY: bench
+bench: build
+	@bash bench/run-bench.sh $(BUILD)
+
+# The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B $(BUILD)-sanitize -DVESTREL_SANITIZE=ON -DVESTREL_WERROR=$(WERROR) $(CMAKE_ARGS)
+	cmake --build $(BUILD)-sanitize -j $(JOBS)
+	QT_QPA_PLATFORM=offscreen ctest --test-dir $(BUILD)-sanitize --output-on-failure -j $(JOBS)
+
+# The fuzz targets under libFuzzer (clang, in $(BUILD)-fuzz), each run for FUZZ_SECONDS from its
+# committed corpus in fuzz/corpus/; an input that breaks an invariant fails the run and is kept.
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz
+fuzz: deps
+	cmake -S . -B $(BUILD)-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVESTREL_FUZZ=ON -DVESTREL_BUILD_TESTS=OFF \
+	  -DVESTREL_BUILD_BENCH=OFF -DVESTREL_WERROR=$(WERROR) $(CMAKE_ARGS)
+	cmake --build $(BUILD)-fuzz -j $(JOBS) --target fuzz_reply fuzz_settings fuzz_request
+	bash fuzz/run.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
+
+# Into the user's own space: ~/.local/lib/vestrel, a launcher in ~/.local/bin, a menu entry and icon.
+install: build
+	bash scripts/user-install.sh install $(BUILD)
+
+uninstall:
+	bash scripts/user-install.sh uninstall $(if $(PURGE),--purge)
+
+format: deps
+	bash scripts/lint.sh format
+
+format-check: deps
+	bash scripts/lint.sh format-check
+
+tidy: build
+	bash scripts/lint.sh tidy $(BUILD)
+
+package: build
+	cd $(BUILD) && cpack
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
