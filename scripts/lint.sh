@@ -19,10 +19,11 @@ tidy)
   build=${2:?build directory with compile_commands.json}
   [[ -f "$build/compile_commands.json" ]] || { echo "no $build/compile_commands.json" >&2; exit 2; }
   files=$(git ls-files -- 'src/*.cpp' 'tools/*.cpp')
-  # Two at a time: the machine has few cores and clang-tidy is hungry.
-  printf '%s\n' $files | xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet 2>&1 \
-    | grep -v -E '^[0-9]+ warnings? generated\.$|^Suppressed [0-9]+ warnings|^Use -header-filter' | tee /tmp/vestrel-tidy.log
-  if grep -qE '(warning|error):' /tmp/vestrel-tidy.log; then
+  log=$(mktemp)
+  # The findings are judged from the output below, not from clang-tidy's exit status.
+  printf '%s\n' $files | xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet >"$log" 2>&1 || true
+  grep -v -E '^[0-9]+ warnings? generated\.$|^Suppressed [0-9]+ warnings|^Use -header-filter' "$log" || true
+  if grep -qE '(warning|error):' "$log"; then
     echo "tidy: findings above" >&2
     exit 1
   fi

@@ -29,9 +29,8 @@ quint16 closedPort()
 
 QByteArray formBody(const QString &user, const QString &password, const QString &localIp)
 {
-    return "confirm=ready&isFromClientProgram=true&username=" + QUrl::toPercentEncoding(user)
-           + "&password=" + QUrl::toPercentEncoding(password) + "&updateDNSStatus=true&localip="
-           + QUrl::toPercentEncoding(localIp);
+    return "confirm=ready&isFromClientProgram=true&username=" + QUrl::toPercentEncoding(user) + "&password="
+           + QUrl::toPercentEncoding(password) + "&updateDNSStatus=true&localip=" + QUrl::toPercentEncoding(localIp);
 }
 
 // A request as the client frames it: the CR LF after the body is sent but not counted.
@@ -86,7 +85,10 @@ struct LiveWindow {
 
     frmDDNS *operator->() { return window.get(); }
     // As the timer would: through the dispatch boundary, so a failure shows up as a reported end.
-    void tick() { window->dispatch([this] { window->Timer1_Timer(); }); }
+    void tick()
+    {
+        window->dispatch([this] { window->Timer1_Timer(); });
+    }
     bool healthy() const { return !services.ended && services.boxes.isEmpty(); }
     QString caption() const { return window->cmdConnect->text(); }
 
@@ -200,8 +202,8 @@ void TestEndToEnd::readerRejectsWhatItCannotFrame_data()
     QTest::newRow("length not a number") << head + "Content-Length: 12a\r\n\r\n";
     QTest::newRow("negative length") << head + "Content-Length: -1\r\n\r\n";
     QTest::newRow("two different lengths") << head + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd";
-    QTest::newRow("body too large")
-        << head + "Content-Length: " + QByteArray::number(HttpRequestReader::kMaxBody + 1) + "\r\n\r\n";
+    QTest::newRow("body too large") << head + "Content-Length: " + QByteArray::number(HttpRequestReader::kMaxBody + 1)
+                                           + "\r\n\r\n";
     QTest::newRow("chunked body") << head + "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n";
     QTest::newRow("head without end") << head + QByteArray(HttpRequestReader::kMaxHead, 'a');
 }
@@ -321,9 +323,9 @@ void TestEndToEnd::switchesChangeHowItAnswers_data()
     QTest::addColumn<bool>("silent");
     QTest::addColumn<bool>("refuse");
     QTest::addColumn<QList<int>>("split");
-    QTest::addColumn<int>("requests");  // the simulator counts
-    QTest::addColumn<int>("replies");   // the client receives
-    QTest::addColumn<bool>("closed");   // the simulator ends the connection
+    QTest::addColumn<int>("requests"); // the simulator counts
+    QTest::addColumn<int>("replies");  // the client receives
+    QTest::addColumn<bool>("closed");  // the simulator ends the connection
 
     const QList<int> none;
     QTest::newRow("plain") << 0 << false << false << none << 3 << 3 << false;
@@ -443,11 +445,11 @@ void TestEndToEnd::loginOutcome_data()
     QTest::newRow("good account") << demo << demo << demo << true;
     QTest::newRow("wrong password") << demo << demo << QStringLiteral("wrong") << false;
     QTest::newRow("unknown user") << demo << QStringLiteral("nobody") << demo << false;
-    QTest::newRow("spaces around the account are not sent") << demo << QStringLiteral("  demo ")
-                                                            << QStringLiteral(" demo  ") << true;
+    QTest::newRow("spaces around the account are not sent")
+        << demo << QStringLiteral("  demo ") << QStringLiteral(" demo  ") << true;
     // Characters that would otherwise corrupt the form reach the server as typed.
-    QTest::newRow("form characters in the password") << QStringLiteral("a&b=c+d%e f") << demo
-                                                     << QStringLiteral("a&b=c+d%e f") << true;
+    QTest::newRow("form characters in the password")
+        << QStringLiteral("a&b=c+d%e f") << demo << QStringLiteral("a&b=c+d%e f") << true;
     QTest::newRow("non-ASCII password") << QStringLiteral("p\u00e4ss\u00f6rd") << demo
                                         << QStringLiteral("p\u00e4ss\u00f6rd") << true;
 }
@@ -590,8 +592,8 @@ void TestEndToEnd::splitReplyStillGivesTheOutcome_data()
 
     // Offsets within the reply as it will be sent; the token is random but of fixed length.
     for (bool ok : {true, false}) {
-        const QByteArray sample =
-            ServiceSimulator::buildReply(ok, QStringLiteral("127.0.0.3"), QByteArray(ServiceSimulator::kTokenLength, 'X'));
+        const QByteArray sample = ServiceSimulator::buildReply(ok, QStringLiteral("127.0.0.3"),
+                                                               QByteArray(ServiceSimulator::kTokenLength, 'X'));
         const int page = int(sample.indexOf("<html>"));
         const int marker = int(sample.indexOf("s5555"));
         const int colon = int(sample.indexOf(':', marker));

@@ -107,21 +107,23 @@ void TestSettings::saveWritesFourLinesAndLoadsThemBack_data()
 
     QTest::newRow("everything empty") << QStringList{"", "", ""} << false << QByteArray("\r\n\r\n\r\n0\r\n")
                                       << QStringList{"", "", "", "clear"};
-    QTest::newRow("outer spaces go, inner stay")
-        << QStringList{"  gw.example  ", " jane doe ", "  s3cret pass  "} << true
-        << QByteArray("gw.example\r\njane doe\r\ns3cret pass\r\n1\r\n")
-        << QStringList{"gw.example", "jane doe", "s3cret pass", "ticked"};
+    QTest::newRow("outer spaces go, inner stay") << QStringList{"  gw.example  ", " jane doe ", "  s3cret pass  "}
+                                                 << true << QByteArray("gw.example\r\njane doe\r\ns3cret pass\r\n1\r\n")
+                                                 << QStringList{"gw.example", "jane doe", "s3cret pass", "ticked"};
     QTest::newRow("tabs are not spaces") << QStringList{"\tgw", "user\t", " \tpw\t "} << false
                                          << QByteArray("\tgw\r\nuser\t\r\n\tpw\t\r\n0\r\n")
                                          << QStringList{"\tgw", "user\t", "\tpw\t", "clear"};
     // A pasted line break must not split a value and shift the fields after it.
-    QTest::newRow("line breaks in a value") << QStringList{"g\nw", "us\r\ner ", "pw\n1"} << false
-                                            << QByteArray("gw\r\nuser\r\npw1\r\n0\r\n")
-                                            << QStringList{"gw", "user", "pw1", "clear"};
+    QTest::newRow("line breaks in a value")
+        << QStringList{"g\nw", "us\r\ner ", "pw\n1"} << false << QByteArray("gw\r\nuser\r\npw1\r\n0\r\n")
+        << QStringList{"gw", "user", "pw1", "clear"};
     // The test runs under a UTF-8 locale, so the 8-bit text in the file is UTF-8.
-    QTest::newRow("non-ASCII password") << QStringList{"gw", QStringLiteral("j\u00fcrgen"), QStringLiteral("p\u00e4ss \u20ac")}
-                                        << false << QByteArray("gw\r\nj\xc3\xbcrgen\r\np\xc3\xa4ss \xe2\x82\xac\r\n0\r\n")
-                                        << QStringList{"gw", QStringLiteral("j\u00fcrgen"), QStringLiteral("p\u00e4ss \u20ac"), "clear"};
+    QTest::newRow("non-ASCII password") << QStringList{"gw", QStringLiteral("j\u00fcrgen"),
+                                                       QStringLiteral("p\u00e4ss \u20ac")}
+                                        << false
+                                        << QByteArray("gw\r\nj\xc3\xbcrgen\r\np\xc3\xa4ss \xe2\x82\xac\r\n0\r\n")
+                                        << QStringList{"gw", QStringLiteral("j\u00fcrgen"),
+                                                       QStringLiteral("p\u00e4ss \u20ac"), "clear"};
 }
 
 void TestSettings::saveWritesFourLinesAndLoadsThemBack()

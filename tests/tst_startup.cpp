@@ -120,8 +120,8 @@ void TestStartup::focusFollowsTabIndexOrder()
             order << w;
         w = w->nextInFocusChain();
     } while (w != t->chkDisableService && order.size() < 20);
-    QCOMPARE(order, (QList<QWidget *>{t->chkDisableService, t->cmdConnect, t->cmdSave, t->txtPassword,
-                                      t->txtUsername}));
+    QCOMPARE(order,
+             (QList<QWidget *>{t->chkDisableService, t->cmdConnect, t->cmdSave, t->txtPassword, t->txtUsername}));
 }
 
 void TestStartup::missingBackgroundReportsAndEnds_data()
@@ -147,7 +147,8 @@ void TestStartup::missingBackgroundReportsAndEnds()
     t->load();
 
     QCOMPARE(t.services.boxes.size(), 1);
-    QVERIFY2(t.services.boxes.first().text.contains(QString::number(number)), qPrintable(t.services.boxes.first().text));
+    QVERIFY2(t.services.boxes.first().text.contains(QString::number(number)),
+             qPrintable(t.services.boxes.first().text));
     QVERIFY(t.services.boxes.first().text.contains(QStringLiteral("bg_small.bmp")));
     QVERIFY(t.services.ended);
     QVERIFY(t.services.exitCode != 0);

@@ -227,7 +227,7 @@ void TestSupervisor::droppedConnectionIsResetThenReopened()
     Started t;
     t.socket.raiseConnect();
     t->cmdConnect->setText(QStringLiteral("Connected")); // as a handled reply leaves it
-    t.socket.state = Winsock::sckClosing;               // the server closed the connection
+    t.socket.state = Winsock::sckClosing;                // the server closed the connection
     t.socket.calls.clear();
 
     t->Timer1_Timer();

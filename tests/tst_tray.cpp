@@ -73,10 +73,7 @@ struct TrayWindow : TestWindow {
     }
 
     bool inTray() const { return !window->isVisible() && window->isMinimized() && tray.present; }
-    bool shown() const
-    {
-        return window->isVisible() && window->WindowState() == frmDDNS::vbNormal && !tray.present;
-    }
+    bool shown() const { return window->isVisible() && window->WindowState() == frmDDNS::vbNormal && !tray.present; }
 
     Choice choice = Choice::Dismiss;
     QList<QPoint> popups;

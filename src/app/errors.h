@@ -13,8 +13,7 @@ class VbError : public std::exception
 public:
     VbError(int number, QString description)
         : m_number(number), m_description(std::move(description)), m_what(m_description.toUtf8())
-    {
-    }
+    {}
 
     int number() const noexcept { return m_number; }
     const QString &description() const noexcept { return m_description; }
@@ -49,8 +48,7 @@ VbError invalidPicture(const QString &path);
 class StepSkipper
 {
 public:
-    template <typename Step>
-    void operator()(Step &&step) noexcept
+    template <typename Step> void operator()(Step &&step) noexcept
     {
         try {
             std::forward<Step>(step)();

@@ -45,8 +45,7 @@ QFont boldFont(const QFont &base)
 
 frmDDNS::frmDDNS(DesktopServices &services, Winsock &socket, NotificationArea &notificationArea,
                  ServiceEndpoint service, QWidget *parent)
-    : QWidget(parent), Winsock1(socket), m_services(services), m_tray(notificationArea),
-      m_service(std::move(service))
+    : QWidget(parent), Winsock1(socket), m_services(services), m_tray(notificationArea), m_service(std::move(service))
 {
     createControls();
     wireEvents();
@@ -188,8 +187,8 @@ void frmDDNS::createControls()
 
     // Focus order by tab index: chkDisableService 6, Text1 7, cmdConnect 10, cmdDefault 11,
     // cmdSave 12, txtPassword 13, txtUsername 14, txtGatewayIP 15 (hidden ones are skipped).
-    const QList<QWidget *> order{chkDisableService, Text1, cmdConnect, cmdDefault,
-                                 cmdSave, txtPassword, txtUsername, txtGatewayIP};
+    const QList<QWidget *> order{chkDisableService, Text1,       cmdConnect,  cmdDefault,
+                                 cmdSave,           txtPassword, txtUsername, txtGatewayIP};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -220,9 +219,8 @@ void frmDDNS::wireEvents()
     connect(&Winsock1, &Winsock::Error, this,
             [this](qint16 number, const QString &description, qint32 scode, const QString &source,
                    const QString &helpFile, qint32 helpContext, bool cancelDisplay) {
-                dispatch([&] {
-                    Winsock1_Error(number, description, scode, source, helpFile, helpContext, cancelDisplay);
-                });
+                dispatch(
+                    [&] { Winsock1_Error(number, description, scode, source, helpFile, helpContext, cancelDisplay); });
             });
 
     for (auto it = submnuProperty.cbegin(); it != submnuProperty.cend(); ++it) {

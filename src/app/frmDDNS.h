@@ -51,8 +51,8 @@ public:
     static constexpr qint16 vbFormCode = 1;
     static constexpr qint16 vbAppWindows = 2;
 
-    frmDDNS(DesktopServices &services, Winsock &socket, NotificationArea &notificationArea,
-            ServiceEndpoint service, QWidget *parent = nullptr);
+    frmDDNS(DesktopServices &services, Winsock &socket, NotificationArea &notificationArea, ServiceEndpoint service,
+            QWidget *parent = nullptr);
     ~frmDDNS() override;
 
     // Runs Form_Load through the dispatch boundary, as the window's creation does.
@@ -61,8 +61,7 @@ public:
     // The dispatch boundary: every event Qt delivers reaches its handler through here. A failure
     // that no step-skipping caller absorbed is reported with its number and description, and the
     // program ends. Once the program has ended no further handler runs.
-    template <typename Handler>
-    void dispatch(Handler &&handler) noexcept
+    template <typename Handler> void dispatch(Handler &&handler) noexcept
     {
         if (m_services.hasEnded())
             return;

@@ -73,9 +73,7 @@ void frmDDNS::SendUpdateRequest()
     StepSkipper step;
     // A failed read keeps the address of the last request.
     step([this] { strLocalIP = Winsock1.LocalIP(); });
-    step([this] {
-        lblMyIP->setText(strLocalIP);
-    });
+    step([this] { lblMyIP->setText(strLocalIP); });
     QString request;
     step([&] {
         request =

@@ -64,8 +64,7 @@ QtWinsock::QtWinsock(QObject *parent) : Winsock(parent), m_socket(new QTcpSocket
             return;
         }
         const SocketErrorText text = describe(error);
-        const QString description =
-            text.description ? QString::fromLatin1(text.description) : m_socket->errorString();
+        const QString description = text.description ? QString::fromLatin1(text.description) : m_socket->errorString();
         const int attempt = m_attempt;
         m_state = sckError;
         // Qt may report some failures from inside connectToHost(); the event must still arrive

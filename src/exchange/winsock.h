@@ -48,8 +48,8 @@ public:
 signals:
     void ConnectEvent();
     void DataArrival(qint32 bytesTotal);
-    void Error(qint16 number, const QString &description, qint32 scode, const QString &source,
-               const QString &helpFile, qint32 helpContext, bool cancelDisplay);
+    void Error(qint16 number, const QString &description, qint32 scode, const QString &source, const QString &helpFile,
+               qint32 helpContext, bool cancelDisplay);
 };
 
 // The real socket, on QTcpSocket.

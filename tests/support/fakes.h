@@ -92,8 +92,9 @@ public:
     {
         calls << QStringLiteral("SendData");
         if (failSend || state != sckConnected)
-            throw VbError(Err::WrongProtocolState,
-                          QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
+            throw VbError(
+                Err::WrongProtocolState,
+                QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
         sent << data;
     }
     void GetData(QString &data, qint16 maxLen) override
@@ -147,8 +148,9 @@ public:
 
     bool Shell_NotifyIcon(Operation operation, const NOTIFYICONDATA &nid) override
     {
-        calls << (operation == NIM_ADD ? QStringLiteral("add") : operation == NIM_DELETE ? QStringLiteral("delete")
-                                                                                         : QStringLiteral("modify"));
+        calls << (operation == NIM_ADD      ? QStringLiteral("add")
+                  : operation == NIM_DELETE ? QStringLiteral("delete")
+                                            : QStringLiteral("modify"));
         if (!available)
             return false;
         if (operation == NIM_ADD) {

@@ -26,8 +26,8 @@ public:
     enum class Result { Incomplete, Ready, Malformed };
 
     // Limits that keep a confused or hostile peer from growing the buffer without end.
-    static constexpr qsizetype kMaxHead = 16 * 1024;
-    static constexpr qsizetype kMaxBody = 64 * 1024;
+    static constexpr qsizetype kMaxHead = qsizetype(16) * 1024;
+    static constexpr qsizetype kMaxBody = qsizetype(64) * 1024;
 
     void append(QByteArrayView bytes) { m_buffer.append(bytes.data(), bytes.size()); }
     // On Ready, request holds the next request and its bytes are consumed. After Malformed the stream

@@ -52,7 +52,10 @@ int toCount(const QString &text, const char *option, int max)
     bool ok = false;
     const int value = text.toInt(&ok);
     if (!ok || value < 0 || value > max)
-        fail(QStringLiteral("--%1 wants a whole number from 0 to %2, not \"%3\"").arg(QLatin1String(option)).arg(max).arg(text));
+        fail(QStringLiteral("--%1 wants a whole number from 0 to %2, not \"%3\"")
+                 .arg(QLatin1String(option))
+                 .arg(max)
+                 .arg(text));
     return value;
 }
 
@@ -64,9 +67,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("ddns-sim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Plays the dynamic-DNS update service on 127.0.0.1: answers login requests on kept-alive "
-        "HTTP/1.1 connections. Prints \"listening on 127.0.0.1:<port>\", then one line per request."));
+    parser.setApplicationDescription(
+        QStringLiteral("Plays the dynamic-DNS update service on 127.0.0.1: answers login requests on kept-alive "
+                       "HTTP/1.1 connections. Prints \"listening on 127.0.0.1:<port>\", then one line per request."));
     parser.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one."),
                                   QStringLiteral("N"), QStringLiteral("18080"));
