@@ -42,7 +42,7 @@ bench: build
 
 # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
-	cmake -S . -B $(BUILD)-sanitize -DVESTREL_SANITIZE=ON -DVESTREL_WERROR=$(WERROR) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD)-sanitize -DVESTREL_SANITIZE=ON -DVESTREL_BUILD_BENCH=OFF -DVESTREL_WERROR=$(WERROR) $(CMAKE_ARGS)
 	cmake --build $(BUILD)-sanitize -j $(JOBS)
 	QT_QPA_PLATFORM=offscreen ctest --test-dir $(BUILD)-sanitize --output-on-failure -j $(JOBS)
 
