@@ -144,6 +144,8 @@ void TestStartup::missingBackgroundReportsAndEnds()
         f.write(background);
     }
     t.dir.writeConfig("gw\r\nuser\r\npass\r\n1\r\n");
+    // A tick that arrives while the error is on screen must not run.
+    t.services.whileBoxIsOpen = [&] { t->dispatch([&] { t->Timer1_Timer(); }); };
     t->load();
 
     QCOMPARE(t.services.boxes.size(), 1);

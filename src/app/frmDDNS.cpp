@@ -314,6 +314,8 @@ void frmDDNS::setWindowStateValue(int state)
 
 void frmDDNS::reportAndEnd(int number, const QString &description)
 {
+    m_ending = true;
+    Timer1->stop();
     m_services.messageBox(QStringLiteral("Error %1: %2").arg(number).arg(description), DesktopServices::Icon::Stop);
     endNow(1);
 }

@@ -63,7 +63,7 @@ public:
     // program ends. Once the program has ended no further handler runs.
     template <typename Handler> void dispatch(Handler &&handler) noexcept
     {
-        if (m_services.hasEnded())
+        if (m_ending || m_services.hasEnded())
             return;
         try {
             handler();
@@ -178,4 +178,7 @@ private:
     DesktopServices &m_services;
     NotificationArea &m_tray;
     ServiceEndpoint m_service;
+    // Set while a failure is being reported: the program is on its way out and the modal message
+    // box must not let timer or socket events run more handlers meanwhile.
+    bool m_ending = false;
 };

@@ -23,7 +23,12 @@ public:
 
     explicit FakeDesktopServices(QString appPath) : m_appPath(std::move(appPath)) {}
 
-    void messageBox(const QString &text, Icon icon) override { boxes.append({text, icon}); }
+    void messageBox(const QString &text, Icon icon) override
+    {
+        boxes.append({text, icon});
+        if (whileBoxIsOpen)
+            whileBoxIsOpen();
+    }
     void endProgram(int code) override
     {
         ended = true;
@@ -34,6 +39,8 @@ public:
     void setAppPath(const QString &path) { m_appPath = path; }
 
     QList<Box> boxes;
+    // Runs while a box is "open", as events the modal box lets through would.
+    std::function<void()> whileBoxIsOpen;
     bool ended = false;
     int exitCode = -1;
 
