@@ -41,18 +41,6 @@ QString takeField(const std::uint8_t *&data, std::size_t &size)
     }
 }
 
-// Spaces, and nothing else, off both ends.
-QString withoutOuterSpaces(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 // What a header value may carry of a text: everything but the characters that end a line (and NUL,
 // which ends one for some readers), one byte per character as the socket sends it.
 QByteArray asHeaderValue(const QString &text)

@@ -40,14 +40,7 @@ std::optional<std::array<QByteArray, 4>> fourLines(const QByteArray &file)
 
 QString outerSpacesRemoved(const QByteArray &line)
 {
-    const QString text = QString::fromLocal8Bit(line);
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin);
+    return withoutOuterSpaces(QString::fromLocal8Bit(line));
 }
 
 } // namespace
