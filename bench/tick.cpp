@@ -13,7 +13,7 @@
 #include "servicesimulator.h"
 #include "support/testwindow.h"
 
-#include "exchange/winsock.h"
+#include "exchange/qtwinsock.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -1,5 +1,6 @@
 // The whole client, on its real socket, against the simulated update service on 127.0.0.1; and the
 // simulator itself, which those tests and the demo rely on.
+#include "exchange/qtwinsock.h"
 #include "httprequestreader.h"
 #include "servicesimulator.h"
 #include "support/testwindow.h"

@@ -33,14 +33,9 @@ QList<ReplyEvent> feedPieces(ReplyReader &reader, qint16 &phase, const QString &
     for (const qsizetype cut : std::as_const(ends)) {
         // A cut past the end of a short text falls at its end; slicing past it would read beyond it.
         const qsizetype to = qBound(from, cut, text.size());
-        const QList<ReplyEvent> events = reader.feed(QStringView(text).sliced(from, to - from), phase);
-        for (const ReplyEvent &e : events) {
-            if (e.kind == ReplyEvent::Kind::PageStart)
-                phase = 1;
-            else if (e.kind == ReplyEvent::Kind::Outcome)
-                phase = 0;
-        }
-        all += events;
+        const ReplyReader::Result read = reader.feed(phase, QStringView(text).sliced(from, to - from));
+        phase = read.phase;
+        all += read.events;
         from = to;
     }
     return all;
@@ -229,14 +224,7 @@ void TestReply::readerStaysBoundedUnderFlood()
     ReplyReader reader;
     qsizetype largest = 0;
     for (qsizetype from = 0; from < text.size(); from += 255) {
-        const QList<ReplyEvent> events =
-            reader.feed(QStringView(text).sliced(from, qMin<qsizetype>(255, text.size() - from)), phase);
-        for (const ReplyEvent &e : events) {
-            if (e.kind == ReplyEvent::Kind::PageStart)
-                phase = 1;
-            else if (e.kind == ReplyEvent::Kind::Outcome)
-                phase = 0;
-        }
+        phase = reader.feed(phase, QStringView(text).sliced(from, qMin<qsizetype>(255, text.size() - from))).phase;
         largest = qMax(largest, reader.carriedSize());
     }
     QVERIFY2(largest <= ReplyReader::kMaxCarry, QByteArray::number(largest).constData());
@@ -244,7 +232,7 @@ void TestReply::readerStaysBoundedUnderFlood()
 
     // Once the flood is over, a reply is read as usual.
     const QString after = QString(300, u'x') + QStringLiteral("\r\n") + QString::fromLatin1(kReply);
-    const QList<ReplyEvent> events = reader.feed(after, phase);
+    const QList<ReplyEvent> events = reader.feed(phase, after).events;
     QVERIFY(events.contains(outcome(QStringLiteral("203.0.113.7"), true)));
     QVERIFY(events.contains(ReplyEvent{ReplyEvent::Kind::Cookie, QStringLiteral("ASPSESSIONIDQQ=FKLMNOPQ"), false}));
 }

@@ -1,5 +1,6 @@
 // The update request: its exact bytes, the form encoding of the account, the cookie line, and what
 // a failing socket does to it.
+#include "core/text.h"
 #include "exchange/request.h"
 #include "support/testwindow.h"
 

@@ -5,6 +5,7 @@
 // disabled only while an attempt is outstanding, no attempt outlives its third tick, every request
 // is one well-formed request carrying only a cookie the server set, every well-formed reply shows
 // its own outcome and address, and memory stays flat once warmed up.
+#include "exchange/qtwinsock.h"
 #include "support/testwindow.h"
 
 #include <QCheckBox>

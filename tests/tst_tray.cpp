@@ -2,6 +2,7 @@
 // the tray's pop-up menu, closes from the user and from the system, a desktop without a
 // notification area, and the translation of Qt's tray activations.
 #include "support/testwindow.h"
+#include "tray/qtnotificationarea.h"
 
 #include <QAction>
 #include <QCursor>

@@ -1,6 +1,6 @@
 // The real socket against a loopback server.
-#include "app/errors.h"
-#include "exchange/winsock.h"
+#include "core/errors.h"
+#include "exchange/qtwinsock.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

@@ -34,10 +34,54 @@ void setTextColour(QWidget *w, const QColor &colour)
     w->setPalette(p);
 }
 
-QFont boldFont(const QFont &base)
+QLabel *label(QWidget *parent, const char *name, const QString &caption, QRect geometry)
 {
-    QFont f = base;
-    f.setBold(true);
+    auto *l = new QLabel(caption, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(geometry);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Labels show text from the network and from files; it is never interpreted as markup.
+    l->setTextFormat(Qt::PlainText);
+    l->setFocusPolicy(Qt::NoFocus);
+    return l;
+}
+
+QLabel *boldLabel(QWidget *parent, const char *name, const QString &caption, QRect geometry)
+{
+    QLabel *l = label(parent, name, caption, geometry);
+    QFont bold = parent->font();
+    bold.setBold(true);
+    l->setFont(bold);
+    return l;
+}
+
+QLineEdit *textBox(QWidget *parent, const char *name, const QString &text, QRect geometry)
+{
+    auto *t = new QLineEdit(text, parent);
+    t->setObjectName(QString::fromLatin1(name));
+    t->setGeometry(geometry);
+    return t;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, QRect geometry)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(geometry);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QFrame *line(QWidget *parent, const char *name, int y)
+{
+    auto *f = new QFrame(parent);
+    f->setObjectName(QString::fromLatin1(name));
+    f->setGeometry(0, y, 345, 1);
+    f->setFrameShape(QFrame::NoFrame);
+    QPalette p = f->palette();
+    p.setColor(QPalette::Window, kLineColour);
+    f->setPalette(p);
+    f->setAutoFillBackground(true);
     return f;
 }
 
@@ -72,7 +116,6 @@ void frmDDNS::createControls()
                       QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     base.setPointSizeF(8.25);
     setFont(base);
-    const QFont bold = boldFont(base);
 
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kBackColour);
@@ -81,109 +124,13 @@ void frmDDNS::createControls()
     // The tray notification reaches the mouse-move handler; ordinary movement does too.
     setMouseTracking(true);
 
-    auto label = [this](const char *name, const QString &caption, QRect geometry) {
-        auto *l = new QLabel(caption, this);
-        l->setObjectName(QString::fromLatin1(name));
-        l->setGeometry(geometry);
-        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        // Labels show text from the network and from files; it is never interpreted as markup.
-        l->setTextFormat(Qt::PlainText);
-        return l;
-    };
-    auto textBox = [this](const char *name, const QString &text, QRect geometry) {
-        auto *t = new QLineEdit(text, this);
-        t->setObjectName(QString::fromLatin1(name));
-        t->setGeometry(geometry);
-        return t;
-    };
-    auto button = [this](const char *name, const QString &caption, QRect geometry) {
-        auto *b = new QPushButton(caption, this);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(geometry);
-        b->setAutoDefault(false);
-        return b;
-    };
-    auto line = [this](const char *name, int y) {
-        auto *f = new QFrame(this);
-        f->setObjectName(QString::fromLatin1(name));
-        f->setGeometry(0, y, 345, 1);
-        f->setFrameShape(QFrame::NoFrame);
-        QPalette p = f->palette();
-        p.setColor(QPalette::Window, kLineColour);
-        f->setPalette(p);
-        f->setAutoFillBackground(true);
-        return f;
-    };
-
-    Label9 = label("Label9", QStringLiteral("Property"), {8, 8, 97, 17});
-    Label9->setFont(bold);
-    setTextColour(Label9, kHeadingColour);
-
-    Image1 = label("Image1", QString(), {240, 8, 99, 35});
-    Image1->setPixmap(QPixmap(QStringLiteral(":/logo.bmp")));
-
-    Label2 = label("Label2", QStringLiteral("Username : "), {72, 40, 81, 17});
-    Label2->setFont(bold);
-    txtUsername = textBox("txtUsername", QString(), {136, 40, 89, 19});
-
-    Label3 = label("Label3", QStringLiteral("Password : "), {72, 80, 65, 17});
-    Label3->setFont(bold);
-    txtPassword = textBox("txtPassword", QString(), {136, 80, 89, 19});
-    txtPassword->setEchoMode(QLineEdit::Password);
-    txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
-
-    Label1 = label("Label1", QStringLiteral("Gateway (Name or IP) :"), {248, 128, 113, 33});
-    Label1->setWordWrap(true);
-    Label1->hide();
-    txtGatewayIP = textBox("txtGatewayIP", QString(), {264, 72, 105, 19});
-    txtGatewayIP->hide();
-    cmdDefault = button("cmdDefault", QStringLiteral("Default"), {272, 104, 57, 17});
-    cmdDefault->hide();
-
-    cmdConnect = button("cmdConnect", QStringLiteral("Connect"), {88, 120, 81, 17});
-    cmdSave = button("cmdSave", QStringLiteral("Save"), {208, 120, 49, 17});
-
-    Text1 = textBox("Text1", QStringLiteral("Text1"), {0, 32, 321, 25});
-    Text1->hide();
-
-    Label4 = label("Label4", QStringLiteral("DDNS Server : "), {16, 160, 88, 13});
-    Label4->setFont(bold);
-    setTextColour(Label4, kYellow);
-    lblStatus = label("lblStatus", QStringLiteral("Disconnected"), {104, 160, 209, 17});
-    setTextColour(lblStatus, kWhite);
-
-    imgStatus = label("imgStatus", QString(), {280, 160, 44, 26});
-    imgStatus->setPixmap(QPixmap(QStringLiteral(":/status-initial.png")));
-
-    Label5 = label("Label5", QStringLiteral("My IP : "), {16, 176, 65, 17});
-    Label5->setFont(bold);
-    setTextColour(Label5, kYellow);
-    lblMyIP = label("lblMyIP", QStringLiteral("N/A"), {104, 176, 97, 17});
-    setTextColour(lblMyIP, kWhite);
-
-    Label6 = label("Label6", QStringLiteral("Error : "), {16, 192, 57, 17});
-    Label6->setFont(bold);
-    setTextColour(Label6, kYellow);
-    lblError = label("lblError", QStringLiteral("-"), {104, 192, 133, 13});
-    setTextColour(lblError, kWhite);
-
-    chkDisableService = new QCheckBox(this);
-    chkDisableService->setObjectName(QStringLiteral("chkDisableService"));
-    chkDisableService->setGeometry(232, 192, 14, 17);
-    Label8 = label("Label8", QStringLiteral("Disable service"), {250, 195, 81, 17});
-    setTextColour(Label8, kWhite);
-
-    Label7 = label("Label7", QStringLiteral("Tips : "), {8, 224, 33, 17});
-    setTextColour(Label7, kYellow);
-    lblMessage = label("lblMessage", QString(), {40, 224, 305, 17});
-    setTextColour(lblMessage, kWhite);
-
-    Line2 = line("Line2", 0);
-    Line1 = line("Line1", 152);
-    Line3 = line("Line3", 216);
-
-    for (QLabel *l : findChildren<QLabel *>())
-        l->setFocusPolicy(Qt::NoFocus);
+    createTitleBand();
+    createAccountBand();
+    createStatusBand();
+    createTipsBand();
+    Line2 = line(this, "Line2", 0);
+    Line1 = line(this, "Line1", 152);
+    Line3 = line(this, "Line3", 216);
 
     // Focus order by tab index: chkDisableService 6, Text1 7, cmdConnect 10, cmdDefault 11,
     // cmdSave 12, txtPassword 13, txtUsername 14, txtGatewayIP 15 (hidden ones are skipped).
@@ -196,6 +143,84 @@ void frmDDNS::createControls()
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(10000);
 
+    createTrayMenu();
+}
+
+// The heading and the logo.
+void frmDDNS::createTitleBand()
+{
+    Label9 = boldLabel(this, "Label9", QStringLiteral("Property"), {8, 8, 97, 17});
+    setTextColour(Label9, kHeadingColour);
+    Image1 = label(this, "Image1", QString(), {240, 8, 99, 35});
+    Image1->setPixmap(QPixmap(QStringLiteral(":/logo.bmp")));
+}
+
+// The account, the two buttons, and the controls that are created hidden and stay so.
+void frmDDNS::createAccountBand()
+{
+    Label2 = boldLabel(this, "Label2", QStringLiteral("Username : "), {72, 40, 81, 17});
+    txtUsername = textBox(this, "txtUsername", QString(), {136, 40, 89, 19});
+
+    Label3 = boldLabel(this, "Label3", QStringLiteral("Password : "), {72, 80, 65, 17});
+    txtPassword = textBox(this, "txtPassword", QString(), {136, 80, 89, 19});
+    txtPassword->setEchoMode(QLineEdit::Password);
+    txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    Label1 = label(this, "Label1", QStringLiteral("Gateway (Name or IP) :"), {248, 128, 113, 33});
+    Label1->setWordWrap(true);
+    Label1->hide();
+    txtGatewayIP = textBox(this, "txtGatewayIP", QString(), {264, 72, 105, 19});
+    txtGatewayIP->hide();
+    cmdDefault = button(this, "cmdDefault", QStringLiteral("Default"), {272, 104, 57, 17});
+    cmdDefault->hide();
+
+    cmdConnect = button(this, "cmdConnect", QStringLiteral("Connect"), {88, 120, 81, 17});
+    cmdSave = button(this, "cmdSave", QStringLiteral("Save"), {208, 120, 49, 17});
+
+    Text1 = textBox(this, "Text1", QStringLiteral("Text1"), {0, 32, 321, 25});
+    Text1->hide();
+}
+
+// The connection, the address, the last error, the status picture and the service switch.
+void frmDDNS::createStatusBand()
+{
+    Label4 = boldLabel(this, "Label4", QStringLiteral("DDNS Server : "), {16, 160, 88, 13});
+    setTextColour(Label4, kYellow);
+    lblStatus = label(this, "lblStatus", QStringLiteral("Disconnected"), {104, 160, 209, 17});
+    setTextColour(lblStatus, kWhite);
+
+    imgStatus = label(this, "imgStatus", QString(), {280, 160, 44, 26});
+    imgStatus->setPixmap(QPixmap(QStringLiteral(":/status-initial.png")));
+
+    Label5 = boldLabel(this, "Label5", QStringLiteral("My IP : "), {16, 176, 65, 17});
+    setTextColour(Label5, kYellow);
+    lblMyIP = label(this, "lblMyIP", QStringLiteral("N/A"), {104, 176, 97, 17});
+    setTextColour(lblMyIP, kWhite);
+
+    Label6 = boldLabel(this, "Label6", QStringLiteral("Error : "), {16, 192, 57, 17});
+    setTextColour(Label6, kYellow);
+    lblError = label(this, "lblError", QStringLiteral("-"), {104, 192, 133, 13});
+    setTextColour(lblError, kWhite);
+
+    chkDisableService = new QCheckBox(this);
+    chkDisableService->setObjectName(QStringLiteral("chkDisableService"));
+    chkDisableService->setGeometry(232, 192, 14, 17);
+    Label8 = label(this, "Label8", QStringLiteral("Disable service"), {250, 195, 81, 17});
+    setTextColour(Label8, kWhite);
+}
+
+// The hint line.
+void frmDDNS::createTipsBand()
+{
+    Label7 = label(this, "Label7", QStringLiteral("Tips : "), {8, 224, 33, 17});
+    setTextColour(Label7, kYellow);
+    lblMessage = label(this, "lblMessage", QString(), {40, 224, 305, 17});
+    setTextColour(lblMessage, kWhite);
+}
+
+// The tray's pop-up menu: items 0 "Property", 1 a separator, 3 "Exit"; there is no 2.
+void frmDDNS::createTrayMenu()
+{
     mnupopup = new QMenu(QStringLiteral("Menu Popup"), this);
     mnupopup->setObjectName(QStringLiteral("mnupopup"));
     submnuProperty.insert(0, mnupopup->addAction(QStringLiteral("Property")));

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "app/desktopservices.h"
-#include "app/errors.h"
+#include "core/errors.h"
 #include "exchange/reply.h"
-#include "tray/modSystemTray.h"
+#include "status/servicestatus.h"
+#include "tray/notificationarea.h"
 
 #include <QMap>
 #include <QPixmap>
@@ -22,9 +23,9 @@ class QTimer;
 class Winsock;
 
 // The program's one window. It owns the state of the update exchange, every control, the socket,
-// the timer and the tray record; each subsystem folder defines the members it is responsible for
-// (settings/ the config file, exchange/ the socket traffic, status/ the indicator, tray/ the
-// window's visibility). Handlers are named after their control and event, and are public so that
+// the timer and the tray record. Its handlers live in one file per topic beside this one (start-up
+// and wiring, settings, exchange, tray, status); each reads the controls, calls the subsystem below
+// and applies the result. Handlers are named after their control and event, and are public so that
 // the program's own handlers and the tests can call them directly, as plain procedures.
 class frmDDNS : public QWidget
 {
@@ -37,9 +38,9 @@ public:
         qint32 port;
     };
 
-    static constexpr qint32 STATUS_DISABLED = 0;
-    static constexpr qint32 STATUS_OFFLINE = 1;
-    static constexpr qint32 STATUS_ONLINE = 2;
+    static constexpr qint32 STATUS_DISABLED = ::STATUS_DISABLED;
+    static constexpr qint32 STATUS_OFFLINE = ::STATUS_OFFLINE;
+    static constexpr qint32 STATUS_ONLINE = ::STATUS_ONLINE;
 
     // Window states as the handlers see them.
     static constexpr int vbNormal = 0;
@@ -169,7 +170,14 @@ protected:
 
 private:
     void closeSocket();
+    void applyReplyEvent(const ReplyEvent &event, StepSkipper &step);
+    // The window is built band by band, top to bottom.
     void createControls();
+    void createTitleBand();
+    void createAccountBand();
+    void createStatusBand();
+    void createTipsBand();
+    void createTrayMenu();
     void wireEvents();
     void reportAndEnd(int number, const QString &description);
     // Ends the program at once, removing the tray icon first.

@@ -1,7 +1,7 @@
-#include "app/desktopservices.h"
 #include "app/frmDDNS.h"
-#include "exchange/winsock.h"
-#include "tray/modSystemTray.h"
+#include "app/qtdesktopservices.h"
+#include "exchange/qtwinsock.h"
+#include "tray/qtnotificationarea.h"
 
 #include <QApplication>
 

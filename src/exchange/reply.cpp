@@ -1,12 +1,7 @@
 // The service's replies: login outcome, reported address and cookie.
 #include "exchange/reply.h"
 
-#include "app/frmDDNS.h"
-#include "exchange/request.h"
-#include "exchange/winsock.h"
-
-#include <QLabel>
-#include <QLineEdit>
+#include "core/text.h"
 
 #include <algorithm>
 #include <utility>
@@ -38,16 +33,18 @@ bool hasControlCharacter(const QString &text)
 
 } // namespace
 
-// --- ReplyReader --------------------------------------------------------------------------------
-
 void ReplyReader::reset()
 {
     *this = ReplyReader();
 }
 
-void ReplyReader::forgetPhaseState()
+void ReplyReader::forgetHalfReadPage()
 {
     m_pageMatched = 0;
+}
+
+void ReplyReader::forgetHalfReadMarker()
+{
     m_markerMatched = 0;
     m_openMarkers.clear();
     m_windowSize = 0;
@@ -58,13 +55,16 @@ void ReplyReader::forgetPhaseState()
     m_online = false;
 }
 
-QList<ReplyEvent> ReplyReader::feed(QStringView text, qint16 phase)
+ReplyReader::Result ReplyReader::feed(qint16 phase, QStringView text)
 {
-    QList<ReplyEvent> events;
-    if (phase != m_phase) {
-        forgetPhaseState();
-        m_phase = phase;
-    }
+    Result result;
+    QList<ReplyEvent> &events = result.events;
+    // What was half read for another phase than the caller's does not count in this one.
+    m_phase = phase;
+    if (phase != 0)
+        forgetHalfReadPage();
+    if (phase != 1)
+        forgetHalfReadMarker();
     const char16_t *const data = text.utf16();
     const qsizetype size = text.size();
     qsizetype i = 0;
@@ -100,7 +100,8 @@ QList<ReplyEvent> ReplyReader::feed(QStringView text, qint16 phase)
         ++m_pos;
         ++i;
     }
-    return events;
+    result.phase = m_phase;
+    return result;
 }
 
 void ReplyReader::readPageStart(QChar c, QList<ReplyEvent> &events)
@@ -259,74 +260,4 @@ void ReplyReader::finishCookieLine(QList<ReplyEvent> &events)
     m_cookieCaptured = false;
     m_cookieState = CookieState::Name;
     m_cookieMatched = 0;
-}
-
-// --- The window's handling of replies -------------------------------------------------------------
-
-namespace {
-
-void applyReplyEvent(frmDDNS &w, const ReplyEvent &event, StepSkipper &step)
-{
-    switch (event.kind) {
-    case ReplyEvent::Kind::PageStart:
-        step([&] { w.intLoginPhase = 1; });
-        step([&] { w.lblError->setText(QStringLiteral("Login Processing...")); });
-        break;
-    case ReplyEvent::Kind::Outcome:
-        step([&] {
-            if (event.online)
-                w.OnLoginSucceeded();
-            else
-                w.OnLoginFailed();
-        });
-        step([&] { w.intLoginPhase = 0; });
-        step([&] { w.lblMyIP->setText(event.text); });
-        break;
-    case ReplyEvent::Kind::Cookie:
-        step([&] { w.strCookie = event.text; });
-        break;
-    }
-}
-
-} // namespace
-
-void frmDDNS::Winsock1_DataArrival(qint32 bytesTotal)
-{
-    StepSkipper step;
-    step([this] { ClearError(); });
-    qint32 remaining = bytesTotal;
-    while (remaining > 0) {
-        remaining -= 255;
-        // A fresh chunk per pass: a failed read must not process the previous chunk again.
-        QString chunk;
-        step([&] { Winsock1.GetData(chunk, 255); });
-        step([&] {
-            // Text1's own visibility counts, not the window's: the window is usually in the tray.
-            if (!Text1->isHidden())
-                Text1->setText(Text1->text() + chunk);
-        });
-        QList<ReplyEvent> events;
-        step([&] { events = replyReader.feed(chunk, intLoginPhase); });
-        for (const ReplyEvent &event : std::as_const(events))
-            applyReplyEvent(*this, event, step);
-    }
-}
-
-void frmDDNS::ClearError()
-{
-    lblError->setText(QStringLiteral("-"));
-}
-
-void frmDDNS::OnLoginSucceeded()
-{
-    lblError->setText(QStringLiteral("-"));
-    lblMessage->setText(QString());
-    ShowServiceStatus(STATUS_ONLINE);
-}
-
-void frmDDNS::OnLoginFailed()
-{
-    lblError->setText(QStringLiteral("Login Failed"));
-    lblMessage->setText(QStringLiteral("Username or password may be incorrect."));
-    ShowServiceStatus(STATUS_OFFLINE);
 }

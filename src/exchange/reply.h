@@ -25,10 +25,10 @@ struct ReplyEvent {
 // Reads the service's replies as one stream of text, however the socket cuts it into pieces, so a
 // page start, a status marker or a Set-Cookie line split across pieces is still found whole.
 //
-// The login phase lives with the caller; each piece is read in the phase the caller passes in, and
-// the reader assumes the caller applies every event it returns (a page start moves the phase to 1,
-// an outcome to 0). If the caller's phase differs from where the reader left off, any half-read
-// page start or marker is forgotten.
+// The login phase belongs to the caller: each piece is read in the phase the caller passes in, and
+// the result says what the piece completed and the phase it leaves (a page start moves it to 1, an
+// outcome to 0). Half-read text of the other phase is forgotten, so a caller that changes the phase
+// itself never sees a page start or marker completed from before the change.
 //
 // Memory stays bounded: a marker with no colon within kMaxField characters is dropped, a status
 // text ends after kMaxField characters, and a Set-Cookie value longer than kMaxCookie characters is
@@ -41,8 +41,13 @@ public:
     // Cookie value, plus the address window and its not yet compacted prefix.
     static constexpr qsizetype kMaxCarry = kMaxCookie + 2 * (kMaxField + 1);
 
-    // Reads the next piece of the stream; returns what it completed, in stream order.
-    QList<ReplyEvent> feed(QStringView text, qint16 phase);
+    struct Result {
+        QList<ReplyEvent> events; // what the piece completed, in stream order
+        qint16 phase = 0;         // the login phase after the piece
+    };
+
+    // Reads the next piece of the stream in the given login phase.
+    Result feed(qint16 phase, QStringView text);
 
     // Characters carried over to the next piece.
     qsizetype carriedSize() const { return m_windowSize + m_address.size() + m_cookie.size(); }
@@ -58,8 +63,10 @@ private:
     // Returns false when c ends the status text without belonging to it.
     bool readMarker(QChar c, QList<ReplyEvent> &events);
     void finishOutcome(QList<ReplyEvent> &events);
-    void forgetPhaseState();
+    void forgetHalfReadPage();
+    void forgetHalfReadMarker();
 
+    // The phase of the piece being read: the caller's, as it moves through the piece.
     qint16 m_phase = 0;
     qint64 m_pos = 0; // characters read so far
 

@@ -1,11 +1,7 @@
 // The update request: log in and report the local address.
 #include "exchange/request.h"
 
-#include "app/frmDDNS.h"
-#include "exchange/winsock.h"
-
-#include <QLabel>
-#include <QLineEdit>
+#include "core/text.h"
 
 QString formEncode(const QString &value)
 {
@@ -66,19 +62,4 @@ QString buildUpdateRequest(const QString &username, const QString &password, con
     request += body;
     request += crlf;
     return request;
-}
-
-void frmDDNS::SendUpdateRequest()
-{
-    StepSkipper step;
-    // A failed read keeps the address of the last request.
-    step([this] { strLocalIP = Winsock1.LocalIP(); });
-    step([this] { lblMyIP->setText(strLocalIP); });
-    QString request;
-    step([&] {
-        request =
-            buildUpdateRequest(txtUsername->text(), txtPassword->text(), strLocalIP, Winsock1.RemoteHost(), strCookie);
-    });
-    // A lost request is not reported: the next tick sends another one.
-    step([&] { Winsock1.SendData(request); });
 }

@@ -1,8 +1,6 @@
 #pragma once
 // The update request: log in and report the local address.
 
-#include "app/text.h"
-
 #include <QString>
 
 // application/x-www-form-urlencoded value over UTF-8: ASCII letters, digits and "*-._" stay, a space

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/desktopservices.h"
-#include "app/errors.h"
+#include "core/errors.h"
 #include "exchange/winsock.h"
-#include "tray/modSystemTray.h"
+#include "tray/notificationarea.h"
 
 #include <QByteArray>
 #include <QList>

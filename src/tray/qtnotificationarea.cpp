@@ -1,42 +1,9 @@
-#include "tray/modSystemTray.h"
+#include "tray/qtnotificationarea.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QStyleHints>
-
-#include <algorithm>
-
-QString NOTIFYICONDATA::tip() const
-{
-    const auto end = std::find(szTip.begin(), szTip.end(), '\0');
-    return QString::fromLocal8Bit(szTip.data(), end - szTip.begin());
-}
-
-int TrayActivationTranslator::mouseMessage(QSystemTrayIcon::ActivationReason reason, qint64 msecs)
-{
-    switch (reason) {
-    case QSystemTrayIcon::DoubleClick:
-        m_triggerPending = false;
-        return WM_LBUTTONDBLCLK;
-    case QSystemTrayIcon::Trigger:
-        if (m_triggerPending && msecs - m_lastTrigger <= m_interval) {
-            m_triggerPending = false;
-            return WM_LBUTTONDBLCLK;
-        }
-        m_triggerPending = true;
-        m_lastTrigger = msecs;
-        return WM_LBUTTONUP;
-    case QSystemTrayIcon::Context:
-        m_triggerPending = false;
-        return WM_RBUTTONDOWN;
-    case QSystemTrayIcon::MiddleClick:
-        m_triggerPending = false;
-        return WM_MBUTTONDOWN;
-    case QSystemTrayIcon::Unknown:
-        break;
-    }
-    return 0;
-}
+#include <QSystemTrayIcon>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/desktopservices.h"
+#include "app/qtdesktopservices.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "exchange/winsock.h"
+#include "exchange/qtwinsock.h"
 
-#include "app/errors.h"
+#include "core/errors.h"
 
 #include <QHostAddress>
 #include <QNetworkInterface>

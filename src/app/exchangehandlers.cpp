@@ -1,12 +1,19 @@
-// Keeps the connection to the update service open on the timer's beat. The situation is read
-// afresh each time from the socket, two flags, the check box and the Connect button's caption,
-// which doubles as a marker: only "Connect" lets a new attempt start.
+// The update exchange, the window's side: the connection supervisor on the timer's beat, the update
+// request and the service's replies. The request's text is exchange/request, the reading of the
+// replies exchange/reply.
+//
+// The situation is read afresh each time from the socket, two flags, the check box and the Connect
+// button's caption, which doubles as a marker: only "Connect" lets a new attempt start.
 #include "app/frmDDNS.h"
+#include "exchange/request.h"
 #include "exchange/winsock.h"
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+
+#include <utility>
 
 namespace {
 
@@ -112,4 +119,87 @@ void frmDDNS::chkDisableService_Click()
         ShowServiceStatus(STATUS_OFFLINE);
     }
     cmdConnect_Click();
+}
+
+// --- Update request -----------------------------------------------------------------------------
+
+void frmDDNS::SendUpdateRequest()
+{
+    StepSkipper step;
+    // A failed read keeps the address of the last request.
+    step([this] { strLocalIP = Winsock1.LocalIP(); });
+    step([this] { lblMyIP->setText(strLocalIP); });
+    QString request;
+    step([&] {
+        request =
+            buildUpdateRequest(txtUsername->text(), txtPassword->text(), strLocalIP, Winsock1.RemoteHost(), strCookie);
+    });
+    // A lost request is not reported: the next tick sends another one.
+    step([&] { Winsock1.SendData(request); });
+}
+
+// --- Replies ----------------------------------------------------------------------------------------
+
+void frmDDNS::applyReplyEvent(const ReplyEvent &event, StepSkipper &step)
+{
+    switch (event.kind) {
+    case ReplyEvent::Kind::PageStart:
+        step([&] { intLoginPhase = 1; });
+        step([&] { lblError->setText(QStringLiteral("Login Processing...")); });
+        break;
+    case ReplyEvent::Kind::Outcome:
+        step([&] {
+            if (event.online)
+                OnLoginSucceeded();
+            else
+                OnLoginFailed();
+        });
+        step([&] { intLoginPhase = 0; });
+        step([&] { lblMyIP->setText(event.text); });
+        break;
+    case ReplyEvent::Kind::Cookie:
+        step([&] { strCookie = event.text; });
+        break;
+    }
+}
+
+void frmDDNS::Winsock1_DataArrival(qint32 bytesTotal)
+{
+    StepSkipper step;
+    step([this] { ClearError(); });
+    qint32 remaining = bytesTotal;
+    while (remaining > 0) {
+        remaining -= 255;
+        // A fresh chunk per pass: a failed read must not process the previous chunk again.
+        QString chunk;
+        step([&] { Winsock1.GetData(chunk, 255); });
+        step([&] {
+            // Text1's own visibility counts, not the window's: the window is usually in the tray.
+            if (!Text1->isHidden())
+                Text1->setText(Text1->text() + chunk);
+        });
+        ReplyReader::Result read;
+        step([&] { read = replyReader.feed(intLoginPhase, chunk); });
+        for (const ReplyEvent &event : std::as_const(read.events))
+            applyReplyEvent(event, step);
+    }
+}
+
+void frmDDNS::ClearError()
+{
+    lblError->setText(QStringLiteral("-"));
+}
+
+void frmDDNS::OnLoginSucceeded()
+{
+    lblError->setText(QStringLiteral("-"));
+    lblMessage->setText(QString());
+    ShowServiceStatus(STATUS_ONLINE);
+}
+
+void frmDDNS::OnLoginFailed()
+{
+    lblError->setText(QStringLiteral("Login Failed"));
+    lblMessage->setText(QStringLiteral("Username or password may be incorrect."));
+    ShowServiceStatus(STATUS_OFFLINE);
 }

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "exchange/winsock.h"
+
+#include <QByteArray>
+
+class QTcpSocket;
+
+// The real socket, on QTcpSocket.
+class QtWinsock final : public Winsock
+{
+    Q_OBJECT
+public:
+    explicit QtWinsock(QObject *parent = nullptr);
+    ~QtWinsock() override;
+
+    qint16 State() const override;
+    void Close() override;
+    QString RemoteHost() const override { return m_remoteHost; }
+    void setRemoteHost(const QString &host) override { m_remoteHost = host; }
+    qint32 RemotePort() const override { return m_remotePort; }
+    void setRemotePort(qint32 port) override { m_remotePort = port; }
+    void setLocalPort(qint32 port) override { m_localPort = port; }
+    void Connect() override;
+    QString LocalIP() const override;
+    void SendData(const QString &data) override;
+    void GetData(QString &data, qint16 maxLen) override;
+
+    // Bytes received and not yet taken by GetData.
+    qint64 bytesWaiting() const { return m_received.size() - m_readPos; }
+
+private:
+    void onReadyRead();
+    void compactBuffer();
+
+    QTcpSocket *m_socket = nullptr;
+    QString m_remoteHost;
+    qint32 m_remotePort = 0;
+    qint32 m_localPort = 0;
+    qint16 m_state = sckClosed;
+    // Every attempt gets a number so that an event queued for an attempt that Close() has since
+    // dropped is never delivered.
+    int m_attempt = 0;
+    QByteArray m_received;
+    qsizetype m_readPos = 0;
+};

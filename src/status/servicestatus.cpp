@@ -1,0 +1,13 @@
+#include "status/servicestatus.h"
+
+StatusLook statusLook(qint32 status)
+{
+    switch (status) {
+    case STATUS_DISABLED:
+        return {QStringLiteral("icon_disabled.gif"), QStringLiteral("Disabled")};
+    case STATUS_ONLINE:
+        return {QStringLiteral("icon_online.gif"), QStringLiteral("Connected")};
+    default:
+        return {QStringLiteral("icon_offline.gif"), QStringLiteral("Disconnect")};
+    }
+}

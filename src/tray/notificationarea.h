@@ -1,0 +1,25 @@
+#pragma once
+
+#include "tray/notifyicondata.h"
+
+#include <QObject>
+
+// The desktop's notification area. Activations of the icon arrive as the shell's mouse message
+// numbers, which the window receives as the x argument of its mouse-move handler.
+class NotificationArea : public QObject
+{
+    Q_OBJECT
+public:
+    enum Operation { NIM_ADD = 0, NIM_MODIFY = 1, NIM_DELETE = 2 };
+
+    using QObject::QObject;
+
+    // Adding an icon that is present, or deleting one that is absent, is refused and changes nothing.
+    virtual bool Shell_NotifyIcon(Operation operation, const NOTIFYICONDATA &nid) = 0;
+    // Whether the desktop has a notification area at all.
+    virtual bool isAvailable() const = 0;
+    virtual bool isIconPresent() const = 0;
+
+signals:
+    void notification(quint32 uID, int mouseMessage);
+};
