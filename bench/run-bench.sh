@@ -34,6 +34,9 @@ cleanup() {
   for pid in "${started[@]}"; do
     wait "$pid" 2>/dev/null || true
   done
+  if declare -F netns_cleanup >/dev/null; then
+    netns_cleanup
+  fi
   if [[ -n ${BENCH_KEEP:-} ]]; then
     echo "bench: logs kept in $work" >&2
   else
@@ -180,7 +183,7 @@ if [[ $display_ok == 1 ]]; then
       grep -q '^request 1 ' "$work/sim.log" && break
       sleep 0.1
     done
-    if ! grep -q '^request 1 .* ok$' "$work/sim.log"; then
+    if ! grep -q '^request 1 .* ok ' "$work/sim.log"; then
       steady_reason="the client did not log in to the simulated service"
     else
       sleep "$settle"
@@ -227,6 +230,83 @@ note "reply throughput: 64 MB three ways, three times each..."
 throughput_reason=
 QT_QPA_PLATFORM=offscreen "$BENCH_THROUGHPUT" 64 3 >"$work/throughput.txt" 2>"$work/throughput.err" \
   || throughput_reason=$(tail -n1 "$work/throughput.err")
+
+# The network changing under the client: the real program in a network namespace of its own, the
+# simulated service in another, joined by a veth pair (root and `ip` only). The program ticks on its
+# own ten-second timer here.
+netns_reason=
+netns_outages=(20 60)
+if [[ $(id -u) -ne 0 ]]; then
+  netns_reason="needs root, for network namespaces"
+elif ! command -v ip >/dev/null; then
+  netns_reason="ip (iproute2) is not installed"
+else
+  note "network changes: an address change, then outages of ${netns_outages[*]} s (about 3 minutes)..."
+  ns_s="vstb$$-s"
+  ns_c="vstb$$-c"
+  netns_cleanup() { ip netns del "$ns_c" 2>/dev/null; ip netns del "$ns_s" 2>/dev/null; }
+  if ip netns add "$ns_s" && ip netns add "$ns_c" \
+      && ip link add "vstb$$c" netns "$ns_c" type veth peer name "vstb$$s" netns "$ns_s" \
+      && ip -n "$ns_s" link set lo up && ip -n "$ns_c" link set lo up \
+      && ip -n "$ns_s" addr add 203.0.113.1/24 dev "vstb$$s" && ip -n "$ns_c" addr add 203.0.113.2/24 dev "vstb$$c" \
+      && ip -n "$ns_s" link set "vstb$$s" up && ip -n "$ns_c" link set "vstb$$c" up; then
+    # Each line of the service's log with the moment it was read.
+    ip netns exec "$ns_s" "$BENCH_SIM" --listen 203.0.113.1 --port 8080 --user bench --password bench 2>&1 \
+      | while IFS= read -r line; do echo "$(uptime_s) $line"; done >"$work/netns-sim.log" &
+    started+=($!)
+    ip netns exec "$ns_c" env QT_QPA_PLATFORM=offscreen "$BENCH_NETNS_PROGRAM" >"$work/netns-program.log" 2>&1 &
+    started+=($!)
+    # first_request_after T ADDRESS: the time of the first request from ADDRESS reporting it, after T.
+    first_request_after() {
+      awk -v t="$1" -v a="$2" '$1 > t && $2 == "request" && $0 ~ (" from " a " localip=" a "$") { print $1; exit }' \
+        "$work/netns-sim.log"
+    }
+    wait_request_after() { # T ADDRESS SECONDS
+      local _
+      for _ in $(seq $(($3 * 10))); do
+        [[ -n $(first_request_after "$1" "$2") ]] && return 0
+        sleep 0.1
+      done
+      return 1
+    }
+    if ! wait_request_after 0 203.0.113.2 20; then
+      netns_reason="the client did not log in across the veth pair"
+    else
+      sleep 3
+      t_change=$(uptime_s)
+      ip -n "$ns_c" addr del 203.0.113.2/24 dev "vstb$$c"
+      ip -n "$ns_c" addr add 203.0.113.3/24 dev "vstb$$c"
+      if wait_request_after "$t_change" 203.0.113.3 40; then
+        netns_change=$(awk -v a="$t_change" -v b="$(first_request_after "$t_change" 203.0.113.3)" 'BEGIN { printf "%.2f", b - a }')
+      fi
+      for outage in "${netns_outages[@]}"; do
+        sleep 12
+        t_lost=$(uptime_s)
+        ip -n "$ns_c" route add blackhole 203.0.113.1/32
+        sleep "$outage"
+        t_back=$(uptime_s)
+        ip -n "$ns_c" route del blackhole 203.0.113.1/32
+        if wait_request_after "$t_back" 203.0.113.3 60; then
+          back=$(awk -v a="$t_back" -v b="$(first_request_after "$t_back" 203.0.113.3)" 'BEGIN { printf "%.1f", b - a }')
+          sleep 25
+          # The most requests the service received within any two seconds after the path's return.
+          burst=$(awk -v t="$t_back" '$1 > t && $2 == "request" { print $1 }' "$work/netns-sim.log" \
+            | awk '{ t[NR] = $1 } END { m = 0; for (i = 1; i <= NR; i++) { n = 0; for (j = i; j <= NR && t[j] - t[i] < 2; j++) n++; if (n > m) m = n } print m }')
+          netns_back+=("$outage:$back:$burst")
+        else
+          netns_back+=("$outage:none:0")
+        fi
+      done
+    fi
+  else
+    netns_reason="network namespaces could not be made here"
+  fi
+  for pid in "${started[@]: -2}"; do kill -TERM "$pid" 2>/dev/null; done
+  pkill -TERM -f "$BENCH_NETNS_PROGRAM" 2>/dev/null
+  pkill -TERM -f "$BENCH_SIM --listen 203.0.113.1" 2>/dev/null
+  sleep 0.5
+  netns_cleanup
+fi
 
 # --- Report ---------------------------------------------------------------------------------------
 
@@ -294,6 +374,27 @@ if [[ -z $steady_reason ]]; then
   record "Idle CPU, ${idle} s connected" "$detail" "<= 0.1 %" "$p" "<=" 0.1
 else
   missing "Idle CPU, ${idle} s connected" "<= 0.1 %" "$steady_reason"
+fi
+
+if [[ -z $netns_reason ]]; then
+  if [[ -n ${netns_change:-} ]]; then
+    record "Address change to new request" "$netns_change s from the change to the first request from the new address" \
+      "<= 20 s" "$netns_change" "<=" 20
+  else
+    missing "Address change to new request" "<= 20 s" "no request from the new address within 40 s"
+  fi
+  for entry in "${netns_back[@]}"; do
+    IFS=: read -r outage back burst <<<"$entry"
+    if [[ $back == none ]]; then
+      missing "Path back after ${outage} s outage" "<= 40 s" "no request within 60 s of the path's return"
+      continue
+    fi
+    record "Path back after ${outage} s outage" "$back s to the first request; at most $burst requests within 2 s" \
+      "<= 40 s" "$back" "<=" 40
+    record "Burst after ${outage} s outage" "$burst requests within any 2 s after the return" "<= 2" "$burst" "<=" 2
+  done
+else
+  missing "Address change to new request" "<= 20 s" "$netns_reason"
 fi
 
 echo

@@ -58,7 +58,7 @@ qsizetype pageStartEnd(const QString &text, qsizetype from)
 
 // The reply read the plain way, all of it at once, noting how much of it each finding needs: wait for a page start,
 // then for the first "s5555" whose colon follows within 255 characters of address; the status text after the colon runs
-// to CR, LF or "<", or 255 characters, and says "online" or not. Then wait for the next page.
+// to CR, LF or "<", or 255 characters, and is a success as soon as it holds "online". Then wait for the next page.
 Reading readWhole(const QString &text)
 {
     static const QString marker = QStringLiteral("s5555");
@@ -87,17 +87,22 @@ Reading readWhole(const QString &text)
                 pos = colon + 1;
                 continue;
             }
+            // Success is known at the end of the first "online" in the status text; failure at its end.
             qsizetype end = colon + 1;
+            bool online = false;
             while (end < text.size() && end - (colon + 1) < field && text[end] != u'\r' && text[end] != u'\n'
-                   && text[end] != u'<')
+                   && text[end] != u'<') {
                 ++end;
+                if (end - (colon + 1) >= 6 && QStringView(text).sliced(end - 6, 6) == u"online") {
+                    online = true;
+                    break;
+                }
+            }
             const bool full = end - (colon + 1) == field;
-            if (!full && end == text.size())
+            if (!online && !full && end == text.size())
                 return r; // the status text may go on
-            const QString status = text.mid(colon + 1, end - (colon + 1));
-            const qsizetype completeAt = full ? end : end + 1;
-            r.outcomes.append(
-                {completeAt, text.mid(address, colon - address), status.contains(QStringLiteral("online"))});
+            const qsizetype completeAt = online || full ? end : end + 1;
+            r.outcomes.append({completeAt, text.mid(address, colon - address), online});
             r.phaseChanges.append({completeAt, 0});
             pos = end;
             break;

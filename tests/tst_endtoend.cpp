@@ -401,7 +401,8 @@ void TestEndToEnd::commandLineRunsAndLogsEachRequest()
     QByteArray log;
     QTRY_VERIFY_WITH_TIMEOUT((log += sim.readAllStandardOutput()).count('\n') >= 2, kWait);
     // A user name from the network cannot break the one-line-per-request log.
-    QCOMPARE(log, QByteArray("request 1 user=alice ok\nrequest 2 user=a%0Ab%20c fail\n"));
+    QCOMPARE(log, QByteArray("request 1 user=alice ok from 127.0.0.1 localip=127.0.0.1\n"
+                             "request 2 user=a%0Ab%20c fail from 127.0.0.1 localip=127.0.0.1\n"));
 
     sim.terminate();
     QVERIFY(sim.waitForFinished(kWait));

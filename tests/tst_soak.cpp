@@ -341,7 +341,8 @@ private:
                            + "Cache-control: private\r\n\r\n<html>\r\n<head><title>DDNS</title></head>\r\n<body>\r\n"
                            + body;
         reply += "s5555" + address.toLatin1() + ":" + (online ? "online" : "offline");
-        decidedAt = reply.size() + 1; // the "<" that ends the status text
+        // Success is known at the end of "online"; failure only at the "<" that ends the status text.
+        decidedAt = online ? reply.size() : reply.size() + 1;
         reply += "<br>\r\nYour address has been updated.\r\n</body>\r\n</html>\r\n";
         return reply;
     }
@@ -488,8 +489,9 @@ void TestSoak::aClosedConnectionLeavesNothingHalfRead_data()
     const QByteArray head = "HTTP/1.1 200 OK\r\nServer: x\r\n\r\n";
     QTest::newRow("cookie line cut") << QByteArray("HTTP/1.1 200 OK\r\nSet-Cookie: sid=12") << head << QString()
                                      << "Connect" << qint16(0);
+    // A status still open when its connection ends has been judged; its rest does not count.
     QTest::newRow("status cut before its online")
-        << QByteArray("<html>s555510.0.0.5:onl") << QByteArray("ine\r\n") << QString() << "Connect" << qint16(1);
+        << QByteArray("<html>s555510.0.0.5:onl") << QByteArray("ine\r\n") << QString() << "Connect" << qint16(0);
     QTest::newRow("address cut before its colon")
         << QByteArray("<html>s555510.0.") << QByteArray("0.9:online\r\n") << QString() << "Connect" << qint16(1);
     QTest::newRow("marker cut") << QByteArray("<html>s55") << QByteArray("5510.0.0.9:online\r\n") << QString()

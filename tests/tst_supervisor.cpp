@@ -53,6 +53,10 @@ private slots:
     void connectsToTheServiceHostNeverTheGateway();
     void failingConnectKeepsTheAttemptUntilTheRetryLimit();
     void aHalfReadLineDoesNotJoinTheNextConnection();
+    void connectionWhoseAddressLeftIsReopened_data();
+    void connectionWhoseAddressLeftIsReopened();
+    void replyEndingWithItsStatusIsShown_data();
+    void replyEndingWithItsStatusIsShown();
 };
 
 void TestSupervisor::connectDecision_data()
@@ -333,6 +337,98 @@ void TestSupervisor::aHalfReadLineDoesNotJoinTheNextConnection()
     t.socket.raiseConnect();
     t.socket.deliver("fresh\r\n");
     QVERIFY(t->strCookie.isEmpty());
+}
+
+void TestSupervisor::connectionWhoseAddressLeftIsReopened_data()
+{
+    QTest::addColumn<bool>("reported"); // the system reports the change, or only a tick notices it
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<bool>("connecting");
+
+    const QStringList closed{QStringLiteral("Close")};
+    // Nothing is sent on the dead connection; it is closed as if the peer had closed it.
+    QTest::newRow("tick, no outcome yet") << false << "Connect" << closed + kConnectSequence << true;
+    QTest::newRow("tick, after an outcome") << false << "Connected" << closed + kCloseAndReset << false;
+    // Told by the system, the client reconnects at once, whatever the caption.
+    QTest::newRow("reported, no outcome yet") << true << "Connect" << closed + kConnectSequence << true;
+    QTest::newRow("reported, after an outcome")
+        << true << "Connected" << closed + kCloseAndReset + kConnectSequence << true;
+}
+
+void TestSupervisor::connectionWhoseAddressLeftIsReopened()
+{
+    QFETCH(bool, reported);
+    QFETCH(QString, caption);
+    QFETCH(QStringList, calls);
+    QFETCH(bool, connecting);
+
+    Started t;
+    t.socket.raiseConnect();
+    t->cmdConnect->setText(caption);
+    t.socket.calls.clear();
+    t.socket.sent.clear();
+    // A report while the address is still there changes nothing.
+    t.socket.raiseAddressChange();
+    QVERIFY(t.socket.calls.isEmpty());
+
+    t.socket.localAddressGone = true;
+    if (reported)
+        t.socket.raiseAddressChange();
+    else
+        t->Timer1_Timer();
+    QCOMPARE(t.socket.calls, calls);
+    QVERIFY(t.socket.sent.isEmpty());
+    QCOMPARE(t->blnConnecting, connecting);
+    QVERIFY(!t.services.ended);
+}
+
+void TestSupervisor::replyEndingWithItsStatusIsShown_data()
+{
+    QTest::addColumn<bool>("online");
+    QTest::addColumn<bool>("serverCloses");
+
+    QTest::newRow("online, kept open") << true << false;
+    QTest::newRow("online, then closed") << true << true;
+    QTest::newRow("failed, kept open") << false << false;
+    QTest::newRow("failed, then closed") << false << true;
+}
+
+// A reply whose last bytes are its status, whole or cut anywhere: success shows as soon as it is
+// read; a failure once its connection ends, by the server or by the user.
+void TestSupervisor::replyEndingWithItsStatusIsShown()
+{
+    QFETCH(bool, online);
+    QFETCH(bool, serverCloses);
+
+    const QByteArray reply = "HTTP/1.1 200 OK\r\nSet-Cookie: sid=1; path=/\r\n\r\n<html><body>s5555203.0.113.9:"
+                             + QByteArray(online ? "online" : "offline");
+    const QString caption = online ? QStringLiteral("Connected") : QStringLiteral("Disconnect");
+    Started t;
+    for (qsizetype cut = 0; cut < reply.size(); ++cut) {
+        t.socket.raiseConnect();
+        t->lblMyIP->setText(QStringLiteral("N/A"));
+        if (cut > 0)
+            t.socket.deliver(reply.left(cut));
+        t.socket.deliver(reply.mid(cut));
+        if (online)
+            QCOMPARE(t->cmdConnect->text(), caption);
+        if (serverCloses) {
+            t.socket.state = Winsock::sckClosing;
+            t->Timer1_Timer();
+        } else {
+            t->cmdConnect_Click();
+        }
+        QCOMPARE(t->lblMyIP->text(), QStringLiteral("203.0.113.9"));
+        QCOMPARE(t->lblError->text(), online ? QStringLiteral("-") : QStringLiteral("Login Failed"));
+        QCOMPARE(t->intLoginPhase, qint16(0));
+        // The connection's end resets the caption once the outcome is shown: the tick after
+        // connects again.
+        QCOMPARE(t->cmdConnect->text(), QStringLiteral("Connect"));
+        t.socket.calls.clear();
+        t->Timer1_Timer();
+        QCOMPARE(t.socket.calls, kConnectSequence);
+    }
 }
 
 QTEST_MAIN(TestSupervisor)

@@ -7,6 +7,12 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#if defined(Q_OS_LINUX)
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 constexpr int kWait = 5000;
@@ -36,6 +42,7 @@ private slots:
     void peerCloseIsNoErrorButLeavesConnected();
     void closeIsHarmlessTwiceAndAllowsReconnect();
     void closeDropsAPendingAttemptsEvents();
+    void everyConnectionGivesUpOnUnacknowledgedData();
 
 private:
     QTcpSocket *connectAndAccept(QtWinsock &sock);
@@ -149,10 +156,16 @@ void TestWinsock::refusedPortRaisesReadableError()
     sock.setRemoteHost(QStringLiteral("127.0.0.1"));
     sock.setRemotePort(closedPort());
     sock.setLocalPort(0);
+    // The event is raised the moment the failure is known: a tick that looks at the socket in
+    // between must not find it failed with the event still to come, or close it and lose the event.
+    int raisedBeforeStateShown = -1;
+    connect(sock.findChild<QTcpSocket *>(), &QAbstractSocket::errorOccurred, this,
+            [&] { raisedBeforeStateShown = int(errors.count()); });
     sock.Connect();
     QCOMPARE(errors.count(), 0);
     QVERIFY(errors.wait(kWait));
     QCOMPARE(errors.count(), 1);
+    QCOMPARE(raisedBeforeStateShown, 1);
     QCOMPARE(errors.first().at(0).value<qint16>(), qint16(10061));
     QVERIFY(!errors.first().at(1).toString().trimmed().isEmpty());
     QVERIFY(sock.State() != Winsock::sckConnected);
@@ -204,6 +217,24 @@ void TestWinsock::closeDropsAPendingAttemptsEvents()
     QTest::qWait(300);
     QCOMPARE(errors.count(), 0);
     QCOMPARE(sock.State(), qint16(Winsock::sckClosed));
+}
+
+void TestWinsock::everyConnectionGivesUpOnUnacknowledgedData()
+{
+#if defined(Q_OS_LINUX)
+    QtWinsock sock;
+    for (int connection = 0; connection < 2; ++connection) {
+        sock.Close();
+        QVERIFY(connectAndAccept(sock));
+        unsigned int limit = 0;
+        socklen_t size = sizeof limit;
+        const int fd = int(sock.findChild<QTcpSocket *>()->socketDescriptor());
+        QCOMPARE(::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &limit, &size), 0);
+        QCOMPARE(limit, 25000u);
+    }
+#else
+    QSKIP("the limit is read back with a Linux socket option");
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestWinsock)

@@ -65,14 +65,30 @@ void frmDDNS::cmdConnect_Click()
 
 void frmDDNS::closeSocket()
 {
-    // Whatever was half read belongs to the connection that ends here.
-    replyReader.reset();
+    endOfReplies();
     Winsock1.Close();
+}
+
+void frmDDNS::endOfReplies()
+{
+    // The connection's text ends here: a status it left open is judged, the rest is forgotten.
+    StepSkipper step;
+    const ReplyReader::Result last = replyReader.endOfStream(intLoginPhase);
+    for (const ReplyEvent &event : last.events)
+        applyReplyEvent(event, step);
 }
 
 void frmDDNS::Timer1_Timer()
 {
+    // A connection whose local address has left the machine (a new lease, another network) carries
+    // nothing any more, though the system may take a quarter of an hour to say so. It is closed
+    // as if the peer had closed it, and the decision below opens a new one from the current address.
+    if (Winsock1.State() == Winsock::sckConnected && Winsock1.LocalAddressGone())
+        closeSocket();
     if (Winsock1.State() != Winsock::sckConnected) {
+        // A connection the peer has closed has said all it will; its last outcome is shown before
+        // the decision below looks at the caption.
+        endOfReplies();
         if (blnConnecting)
             ++intRetryTicks;
         // An attempt that has had neither a Connect nor an Error event for three ticks is given up;
@@ -107,6 +123,19 @@ void frmDDNS::Winsock1_Error(qint16 /*Number*/, const QString &Description, qint
     step([this] { cmdConnect->setEnabled(true); });
     step([this] { blnConnecting = false; });
     step([&] { lblError->setText(Description); });
+}
+
+void frmDDNS::Winsock1_AddressChange()
+{
+    // The system reports a change of the machine's addresses: act on it now rather than at the next
+    // tick, which stays the guarantee where no such report comes.
+    if (Winsock1.State() != Winsock::sckConnected || !Winsock1.LocalAddressGone())
+        return;
+    closeSocket();
+    // The caption still shows the last outcome, so the first decision closes and resets; the
+    // second then connects from the current address.
+    cmdConnect_Click();
+    cmdConnect_Click();
 }
 
 void frmDDNS::chkDisableService_Click()

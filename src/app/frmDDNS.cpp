@@ -239,6 +239,7 @@ void frmDDNS::wireEvents()
     connect(Timer1, &QTimer::timeout, this, [this] { dispatch([this] { Timer1_Timer(); }); });
 
     connect(&Winsock1, &Winsock::ConnectEvent, this, [this] { dispatch([this] { Winsock1_Connect(); }); });
+    connect(&Winsock1, &Winsock::AddressChange, this, [this] { dispatch([this] { Winsock1_AddressChange(); }); });
     connect(&Winsock1, &Winsock::DataArrival, this,
             [this](qint32 bytesTotal) { dispatch([this, bytesTotal] { Winsock1_DataArrival(bytesTotal); }); });
     connect(&Winsock1, &Winsock::Error, this,

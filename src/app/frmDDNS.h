@@ -88,6 +88,7 @@ public:
     void Winsock1_Error(qint16 Number, const QString &Description, qint32 Scode, const QString &Source,
                         const QString &HelpFile, qint32 HelpContext, bool CancelDisplay);
     void Winsock1_DataArrival(qint32 bytesTotal);
+    void Winsock1_AddressChange();
     void cmdSave_Click();
     void cmdDefault_Click();
 
@@ -170,6 +171,7 @@ protected:
 
 private:
     void closeSocket();
+    void endOfReplies();
     void applyReplyEvent(const ReplyEvent &event, StepSkipper &step);
     // The window is built band by band, top to bottom.
     void createControls();

@@ -1,10 +1,14 @@
 #include "exchange/qtwinsock.h"
 
 #include "core/errors.h"
+#include "exchange/connectioncheck.h"
 
 #include <QHostAddress>
 #include <QNetworkInterface>
+#include <QScopedValueRollback>
 #include <QTcpSocket>
+
+#include <cerrno>
 
 namespace {
 
@@ -36,10 +40,24 @@ SocketErrorText describe(QAbstractSocket::SocketError error)
     }
 }
 
+// Qt reports a connection that the system gave up (its unacknowledged-data limit, or too many
+// retransmissions) as a network error that carries only the system's text.
+bool timedOut(QAbstractSocket::SocketError error, const QString &errorString)
+{
+#if defined(Q_OS_UNIX)
+    return error == QAbstractSocket::NetworkError && errorString == qt_error_string(ETIMEDOUT);
+#else
+    Q_UNUSED(errorString);
+    return error == QAbstractSocket::SocketTimeoutError;
+#endif
+}
+
 } // namespace
 
-QtWinsock::QtWinsock(QObject *parent) : Winsock(parent), m_socket(new QTcpSocket(this))
+QtWinsock::QtWinsock(QObject *parent)
+    : Winsock(parent), m_socket(new QTcpSocket(this)), m_addresses(new MachineAddresses(this))
 {
+    connect(m_addresses, &MachineAddresses::changed, this, &Winsock::AddressChange);
     connect(m_socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState s) {
         if (s == QAbstractSocket::HostLookupState)
             m_state = sckResolvingHost;
@@ -48,6 +66,9 @@ QtWinsock::QtWinsock(QObject *parent) : Winsock(parent), m_socket(new QTcpSocket
     });
     connect(m_socket, &QAbstractSocket::connected, this, [this] {
         m_state = sckConnected;
+        // Requests sent into a path that has silently died would otherwise pile up for a quarter
+        // of an hour and reach the service all at once when it comes back.
+        setUnacknowledgedLimit(m_socket->socketDescriptor(), kUnacknowledgedLimitMs);
         emit ConnectEvent();
     });
     connect(m_socket, &QAbstractSocket::disconnected, this, [this] {
@@ -63,12 +84,19 @@ QtWinsock::QtWinsock(QObject *parent) : Winsock(parent), m_socket(new QTcpSocket
                 m_state = sckClosing;
             return;
         }
-        const SocketErrorText text = describe(error);
+        const SocketErrorText text =
+            timedOut(error, m_socket->errorString()) ? SocketErrorText{10060, "Connection timed out"} : describe(error);
         const QString description = text.description ? QString::fromLatin1(text.description) : m_socket->errorString();
         const int attempt = m_attempt;
         m_state = sckError;
-        // Qt may report some failures from inside connectToHost(); the event must still arrive
-        // later, from the event loop, like every other socket event.
+        // Raised at once, so that no tick can close the socket between the failure and its event
+        // and so drop the event unseen.
+        if (!m_inCall) {
+            emit Error(text.number, description, 0, QStringLiteral("Winsock"), QString(), 0, false);
+            return;
+        }
+        // Qt reports some failures from inside connectToHost(); the event must still arrive later,
+        // from the event loop, like every other socket event. Only a Close() before then drops it.
         QMetaObject::invokeMethod(
             this,
             [this, attempt, number = text.number, description] {
@@ -93,6 +121,7 @@ qint16 QtWinsock::State() const
 
 void QtWinsock::Close()
 {
+    const QScopedValueRollback inCall(m_inCall, true);
     ++m_attempt;
     m_socket->abort();
     m_received.clear();
@@ -108,6 +137,7 @@ void QtWinsock::Connect()
     m_received.clear();
     m_readPos = 0;
     m_state = sckConnecting;
+    const QScopedValueRollback inCall(m_inCall, true);
     // The local port is always 0 here: the system picks one.
     m_socket->connectToHost(m_remoteHost, static_cast<quint16>(m_remotePort));
 }
@@ -134,7 +164,13 @@ void QtWinsock::SendData(const QString &data)
     if (m_state != sckConnected)
         throw VbError(Err::WrongProtocolState,
                       QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
+    const QScopedValueRollback inCall(m_inCall, true);
     m_socket->write(data.toLatin1());
+}
+
+bool QtWinsock::LocalAddressGone() const
+{
+    return m_state == sckConnected && localAddressGone(m_socket->localAddress(), m_addresses->addresses());
 }
 
 void QtWinsock::GetData(QString &data, qint16 maxLen)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/machineaddresses.h"
 #include "exchange/winsock.h"
 
 #include <QByteArray>
@@ -23,6 +24,7 @@ public:
     void setLocalPort(qint32 port) override { m_localPort = port; }
     void Connect() override;
     QString LocalIP() const override;
+    bool LocalAddressGone() const override;
     void SendData(const QString &data) override;
     void GetData(QString &data, qint16 maxLen) override;
 
@@ -34,6 +36,7 @@ private:
     void compactBuffer();
 
     QTcpSocket *m_socket = nullptr;
+    MachineAddresses *m_addresses = nullptr;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
     qint32 m_localPort = 0;
@@ -41,6 +44,8 @@ private:
     // Every attempt gets a number so that an event queued for an attempt that Close() has since
     // dropped is never delivered.
     int m_attempt = 0;
+    // Set while a call of the program's runs, so that events Qt raises inside it are delivered later.
+    bool m_inCall = false;
     QByteArray m_received;
     qsizetype m_readPos = 0;
 };

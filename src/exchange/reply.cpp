@@ -131,9 +131,12 @@ bool ReplyReader::readMarker(QChar c, QList<ReplyEvent> &events)
         }
         ++m_statusLength;
         if (u == kOnline[m_onlineMatched]) {
+            // Success is known as soon as the status says so; what follows cannot undo it, and a
+            // reply that ends right here must not wait for a line end that never comes.
             if (++m_onlineMatched == kOnlineLength) {
                 m_online = true;
-                m_onlineMatched = 0;
+                finishOutcome(events);
+                return true;
             }
         } else {
             m_onlineMatched = (u == u'o') ? 1 : 0;
@@ -190,6 +193,19 @@ bool ReplyReader::readMarker(QChar c, QList<ReplyEvent> &events)
         m_windowBase += dead;
     }
     return true;
+}
+
+ReplyReader::Result ReplyReader::endOfStream(qint16 phase)
+{
+    Result result;
+    result.phase = phase;
+    // A status text still open when its connection ends has said all it will: not "online".
+    if (phase == 1 && m_inStatus) {
+        finishOutcome(result.events);
+        result.phase = 0;
+    }
+    reset();
+    return result;
 }
 
 void ReplyReader::finishOutcome(QList<ReplyEvent> &events)

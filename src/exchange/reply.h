@@ -30,6 +30,10 @@ struct ReplyEvent {
 // outcome to 0). Half-read text of the other phase is forgotten, so a caller that changes the phase
 // itself never sees a page start or marker completed from before the change.
 //
+// An outcome is the first status marker "s5555" after a page start, the address text up to the next
+// colon, and the status text after it, up to CR, LF or "<" or kMaxField characters: a success as
+// soon as the status text holds "online", a failure once it ends without.
+//
 // Memory stays bounded: a marker with no colon within kMaxField characters is dropped, a status
 // text ends after kMaxField characters, and a Set-Cookie value longer than kMaxCookie characters is
 // skipped. The work per character is constant.
@@ -48,6 +52,9 @@ public:
 
     // Reads the next piece of the stream in the given login phase.
     Result feed(qint16 phase, QStringView text);
+    // The stream has ended (its connection is closed): a status text still open is judged, and
+    // everything half read is forgotten, so nothing of it joins the next connection's text.
+    Result endOfStream(qint16 phase);
 
     // Characters carried over to the next piece.
     qsizetype carriedSize() const { return m_windowSize + m_address.size() + m_cookie.size(); }

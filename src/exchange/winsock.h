@@ -37,6 +37,9 @@ public:
     // Starts an attempt to RemoteHost:RemotePort and returns at once.
     virtual void Connect() = 0;
     virtual QString LocalIP() const = 0;
+    // Whether the open connection's local address has left the machine, so that nothing sent on it
+    // can arrive any more. False without a connection.
+    virtual bool LocalAddressGone() const = 0;
     // Queues the whole text for sending, one byte per character. Throws VbError when not connected.
     virtual void SendData(const QString &data) = 0;
     // Moves at most maxLen received bytes, oldest first, into data (one character per byte).
@@ -45,6 +48,8 @@ public:
 signals:
     void ConnectEvent();
     void DataArrival(qint32 bytesTotal);
+    // The system reports that the machine's addresses have changed.
+    void AddressChange();
     void Error(qint16 number, const QString &description, qint32 scode, const QString &source, const QString &helpFile,
                qint32 helpContext, bool cancelDisplay);
 };

@@ -95,6 +95,7 @@ public:
             throw VbError(Err::WrongProtocolState, QStringLiteral("No local address"));
         return localIP;
     }
+    bool LocalAddressGone() const override { return state == sckConnected && localAddressGone; }
     void SendData(const QString &data) override
     {
         calls << QStringLiteral("SendData");
@@ -123,6 +124,7 @@ public:
         state = sckError;
         emit Error(number, description, 0, QStringLiteral("Winsock"), QString(), 0, false);
     }
+    void raiseAddressChange() { emit AddressChange(); }
     void deliver(const QByteArray &bytes)
     {
         incoming += bytes;
@@ -138,6 +140,8 @@ public:
     bool failConnect = false;
     bool failLocalIP = false;
     bool failSend = false;
+    // The open connection's local address has left the machine.
+    bool localAddressGone = false;
     // Runs inside Connect(), so a test can look at the window while the call is made.
     std::function<void()> onConnect;
     QStringList calls;

@@ -1,8 +1,10 @@
-// ddns-sim: the update service, simulated on 127.0.0.1 for demos and tests.
+// ddns-sim: the update service, simulated on 127.0.0.1 for demos and tests (or inside a test's own
+// network namespace).
 #include "servicesimulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QTimer>
 
 #include <csignal>
@@ -73,6 +75,11 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one."),
                                   QStringLiteral("N"), QStringLiteral("18080"));
+    const QCommandLineOption listenAddress(
+        QStringLiteral("listen"),
+        QStringLiteral("Address to listen on: 127.0.0.1 (default), or one of 203.0.113.0/24 inside a test's network "
+                       "namespace."),
+        QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Account user name."), QStringLiteral("U"),
                                   QStringLiteral("demo"));
     const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Account password."),
@@ -88,7 +95,7 @@ int main(int argc, char *argv[])
                                    QStringLiteral("OFFSETS"));
     const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Read requests but never answer."));
     const QCommandLineOption refuse(QStringLiteral("refuse"), QStringLiteral("Close each connection at once."));
-    parser.addOptions({port, user, password, address, closeAfter, split, silent, refuse});
+    parser.addOptions({port, listenAddress, user, password, address, closeAfter, split, silent, refuse});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         fail(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst()));
@@ -110,15 +117,20 @@ int main(int argc, char *argv[])
     simulator.setSilent(parser.isSet(silent));
     simulator.setRefuse(parser.isSet(refuse));
 
-    if (!simulator.listen(static_cast<quint16>(toCount(parser.value(port), "port", 65535)))) {
+    const QHostAddress listenOn(parser.value(listenAddress));
+    if (!ServiceSimulator::isListenAddressAllowed(listenOn))
+        fail(QStringLiteral("--listen takes 127.0.0.1 or an address of 203.0.113.0/24, not \"%1\"")
+                 .arg(parser.value(listenAddress)));
+    if (!simulator.listen(static_cast<quint16>(toCount(parser.value(port), "port", 65535)), listenOn)) {
         std::fputs(("ddns-sim: cannot listen: " + simulator.errorString() + '\n').toUtf8().constData(), stderr);
         return 1;
     }
     QObject::connect(&simulator, &ServiceSimulator::requestHandled, &app,
-                     [](int number, const QString &username, bool ok) {
-                         printLine(QStringLiteral("request %1 user=%2 %3")
+                     [&simulator](int number, const QString &username, bool ok) {
+                         printLine(QStringLiteral("request %1 user=%2 %3 from %4 localip=%5")
                                        .arg(number)
-                                       .arg(printable(username), ok ? QStringLiteral("ok") : QStringLiteral("fail")));
+                                       .arg(printable(username), ok ? QStringLiteral("ok") : QStringLiteral("fail"),
+                                            simulator.lastPeer().toString(), printable(simulator.lastLocalIp())));
                      });
 
     // A signal handler may only set a flag; the event loop looks at it often enough to stop promptly.
@@ -131,6 +143,6 @@ int main(int argc, char *argv[])
     });
     stopWatch.start(50);
 
-    printLine(QStringLiteral("listening on 127.0.0.1:%1").arg(simulator.port()));
+    printLine(QStringLiteral("listening on %1:%2").arg(listenOn.toString()).arg(simulator.port()));
     return QCoreApplication::exec();
 }

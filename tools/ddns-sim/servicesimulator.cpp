@@ -98,9 +98,17 @@ ServiceSimulator::~ServiceSimulator()
     qDeleteAll(m_sessions);
 }
 
-bool ServiceSimulator::listen(quint16 port)
+bool ServiceSimulator::listen(quint16 port, const QHostAddress &address)
 {
-    return m_server->listen(QHostAddress::LocalHost, port);
+    if (!isListenAddressAllowed(address))
+        return false;
+    return m_server->listen(address, port);
+}
+
+bool ServiceSimulator::isListenAddressAllowed(const QHostAddress &address)
+{
+    return address == QHostAddress(QHostAddress::LocalHost)
+           || address.isInSubnet(QHostAddress(QStringLiteral("203.0.113.0")), 24);
 }
 
 void ServiceSimulator::close()
@@ -229,6 +237,7 @@ void ServiceSimulator::answer(Session *session, const HttpRequest &request)
     m_lastUsername = username.value_or(QString());
     m_lastPassword = password.value_or(QString());
     m_lastLocalIp = localIp;
+    m_lastPeer = session->socket->peerAddress();
     const QByteArray cookie = request.header("Cookie");
     m_lastCookie = cookie.isNull() ? QString() : QString::fromLatin1(cookie);
 

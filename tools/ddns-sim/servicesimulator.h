@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -27,8 +28,11 @@ public:
     explicit ServiceSimulator(QObject *parent = nullptr);
     ~ServiceSimulator() override;
 
-    // Listens on 127.0.0.1 only, never on another interface; port 0 picks a free port.
-    bool listen(quint16 port = 0);
+    // Listens on 127.0.0.1, or on an address of the documentation range 203.0.113.0/24 that only
+    // exists inside network namespaces a test made; never on another interface. Port 0 picks a
+    // free port.
+    bool listen(quint16 port = 0, const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
+    static bool isListenAddressAllowed(const QHostAddress &address);
     // Stops listening and drops every open connection.
     void close();
     bool isListening() const;
@@ -52,6 +56,8 @@ public:
     QString lastUsername() const { return m_lastUsername; }
     QString lastPassword() const { return m_lastPassword; }
     QString lastLocalIp() const { return m_lastLocalIp; }
+    // Where the last request came from.
+    QHostAddress lastPeer() const { return m_lastPeer; }
     // The Cookie header of the last request, or a null string if it had none.
     QString lastCookie() const { return m_lastCookie; }
     // The session token handed to the newest connection.
@@ -102,6 +108,7 @@ private:
     QString m_lastUsername;
     QString m_lastPassword;
     QString m_lastLocalIp;
+    QHostAddress m_lastPeer;
     QString m_lastCookie;
     QByteArray m_lastToken;
 };

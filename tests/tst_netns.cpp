@@ -1,0 +1,213 @@
+// The network changing under a running client, for real: the client in a network namespace of its
+// own, the simulated service in another, joined by a veth pair (tests/netns/run.sh makes them and
+// says where). The machine's address is replaced, as a new lease does; then the path to the service
+// stops acknowledging anything, as a router that reboots does, and comes back.
+//
+// Ticks are driven directly, a few seconds apart; the system's own timers run at their real pace.
+#include "exchange/qtwinsock.h"
+#include "support/testwindow.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace {
+
+constexpr quint16 kPort = 8080;
+const QString kServer = QStringLiteral("203.0.113.1");
+
+struct Request {
+    qint64 at; // ms since the test began
+    QString from;
+    QString localIp;
+};
+
+QString env(const char *name)
+{
+    return qEnvironmentVariable(name);
+}
+
+bool ip(const QStringList &arguments)
+{
+    return QProcess::execute(QStringLiteral("ip"), arguments) == 0;
+}
+
+} // namespace
+
+class TestNetns : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void reportsFromTheNewAddressWhenTheOldOneGoes();
+    void aPathThatStopsAcknowledgingIsGivenUp();
+
+private:
+    // Runs the event loop, ticking the client every tickMs, until done() holds or timeoutMs passes.
+    template <typename Done> bool tickUntil(Done done, int tickMs, int timeoutMs);
+    void readSimulator();
+    int requestsFrom(const QString &address) const;
+    void replaceClientAddress(const QString &from, const QString &to);
+
+    QElapsedTimer m_clock;
+    QProcess m_sim;
+    QByteArray m_simOutput;  // all of it
+    QByteArray m_simPending; // not yet a whole line
+    QList<Request> m_requests;
+    std::unique_ptr<AppDir> m_dir;
+    std::unique_ptr<FakeDesktopServices> m_services;
+    QtWinsock m_socket;
+    FakeNotificationArea m_tray;
+    std::unique_ptr<frmDDNS> m_window;
+};
+
+void TestNetns::initTestCase()
+{
+    if (env("VESTREL_NETNS_SERVER").isEmpty())
+        QSKIP("run through tests/netns/run.sh, which makes the network namespaces");
+    m_clock.start();
+    m_sim.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), env("VESTREL_NETNS_SERVER"),
+                                       QStringLiteral(DDNS_SIM_PATH), QStringLiteral("--listen"), kServer,
+                                       QStringLiteral("--port"), QString::number(kPort), QStringLiteral("--user"),
+                                       QStringLiteral("netns"), QStringLiteral("--password"), QStringLiteral("netns")});
+    QVERIFY(m_sim.waitForStarted());
+    connect(&m_sim, &QProcess::readyReadStandardOutput, this, &TestNetns::readSimulator);
+    QTRY_VERIFY_WITH_TIMEOUT(m_simOutput.contains("listening on 203.0.113.1:8080"), 10000);
+
+    m_dir = std::make_unique<AppDir>();
+    m_dir->writeConfig("\r\nnetns\r\nnetns\r\n0\r\n");
+    m_services = std::make_unique<FakeDesktopServices>(m_dir->path());
+    m_window = std::make_unique<frmDDNS>(*m_services, m_socket, m_tray, frmDDNS::ServiceEndpoint{kServer, kPort});
+    m_window->Timer1->stop();
+}
+
+void TestNetns::cleanupTestCase()
+{
+    m_window.reset();
+    if (m_sim.state() != QProcess::NotRunning) {
+        m_sim.terminate();
+        m_sim.waitForFinished();
+    }
+}
+
+template <typename Done> bool TestNetns::tickUntil(Done done, int tickMs, int timeoutMs)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    qint64 nextTick = tickMs;
+    while (!done()) {
+        if (elapsed.elapsed() > timeoutMs)
+            return false;
+        if (elapsed.elapsed() >= nextTick) {
+            m_window->dispatch([this] { m_window->Timer1_Timer(); });
+            nextTick += tickMs;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QTest::qSleep(5);
+    }
+    return true;
+}
+
+void TestNetns::readSimulator()
+{
+    const QByteArray chunk = m_sim.readAllStandardOutput();
+    m_simOutput += chunk;
+    m_simPending += chunk;
+    static const QRegularExpression line(QStringLiteral("^request \\d+ user=\\S+ ok from (\\S+) localip=(\\S*)$"));
+    qsizetype end;
+    while ((end = m_simPending.indexOf('\n')) >= 0) {
+        const QRegularExpressionMatch match = line.match(QString::fromUtf8(m_simPending.left(end)));
+        m_simPending.remove(0, end + 1);
+        if (match.hasMatch())
+            m_requests.append({m_clock.elapsed(), match.captured(1), match.captured(2)});
+    }
+}
+
+int TestNetns::requestsFrom(const QString &address) const
+{
+    return int(std::count_if(m_requests.cbegin(), m_requests.cend(),
+                             [&address](const Request &r) { return r.from == address && r.localIp == address; }));
+}
+
+void TestNetns::replaceClientAddress(const QString &from, const QString &to)
+{
+    const QString link = env("VESTREL_NETNS_CLIENT_LINK");
+    QVERIFY(
+        ip({QStringLiteral("addr"), QStringLiteral("del"), from + QStringLiteral("/24"), QStringLiteral("dev"), link}));
+    QVERIFY(
+        ip({QStringLiteral("addr"), QStringLiteral("add"), to + QStringLiteral("/24"), QStringLiteral("dev"), link}));
+}
+
+void TestNetns::reportsFromTheNewAddressWhenTheOldOneGoes()
+{
+    m_window->load();
+    QVERIFY2(tickUntil([this] { return requestsFrom(QStringLiteral("203.0.113.2")) > 0; }, 2000, 15000),
+             "no request from the first address");
+
+    // Every connection is given the unacknowledged-data limit.
+    const auto *tcp = m_socket.findChild<QTcpSocket *>();
+    QVERIFY(tcp);
+    unsigned int limit = 0;
+    socklen_t size = sizeof limit;
+    QCOMPARE(::getsockopt(int(tcp->socketDescriptor()), IPPROTO_TCP, TCP_USER_TIMEOUT, &limit, &size), 0);
+    QCOMPARE(limit, 25000u);
+
+    const qint64 changedAt = m_clock.elapsed();
+    replaceClientAddress(QStringLiteral("203.0.113.2"), QStringLiteral("203.0.113.3"));
+    // Ticks two seconds apart, for a test that takes seconds; the goal is one ten-second tick.
+    QVERIFY2(tickUntil([this] { return requestsFrom(QStringLiteral("203.0.113.3")) > 0; }, 2000, 20000),
+             "the service heard nothing from the new address within 20 s");
+    const auto first = std::find_if(m_requests.cbegin(), m_requests.cend(),
+                                    [](const Request &r) { return r.from == QLatin1String("203.0.113.3"); });
+    qInfo("netns: address change to the first request from the new address: %lld ms", first->at - changedAt);
+    QCOMPARE(m_window->lblMyIP->text().isEmpty(), false);
+    QCOMPARE(m_socket.findChild<QTcpSocket *>()->localAddress().toString(), QStringLiteral("203.0.113.3"));
+}
+
+void TestNetns::aPathThatStopsAcknowledgingIsGivenUp()
+{
+    QVERIFY2(tickUntil([this] { return m_window->lblMyIP->text() == QLatin1String("203.0.113.3"); }, 2000, 10000),
+             "not logged in from the new address");
+
+    // The path goes away without a word, as behind a router that reboots: every packet to the
+    // service is lost from now on, and nothing says so.
+    const QStringList blackhole{QStringLiteral("blackhole"), kServer + QStringLiteral("/32")};
+    const qint64 lostAt = m_clock.elapsed();
+    QVERIFY(ip(QStringList{QStringLiteral("route"), QStringLiteral("add")} + blackhole));
+    QVERIFY2(
+        tickUntil([this] { return m_window->lblError->text() == QLatin1String("Connection timed out"); }, 2500, 45000),
+        qPrintable(QStringLiteral("no time-out shown; the error line reads \"%1\"").arg(m_window->lblError->text())));
+    const qint64 givenUp = m_clock.elapsed() - lostAt;
+    qInfo("netns: path lost to the connection given up: %lld ms", givenUp);
+    // The limit, not something sooner, ended it.
+    QVERIFY2(givenUp >= 20000, qPrintable(QString::number(givenUp)));
+
+    const qint64 backAt = m_clock.elapsed();
+    const qsizetype before = m_requests.size();
+    QVERIFY(ip(QStringList{QStringLiteral("route"), QStringLiteral("del")} + blackhole));
+    QVERIFY2(tickUntil([&] { return m_requests.size() > before; }, 2500, 40000),
+             "no request reached the service within 40 s of the path's return");
+    qInfo("netns: path back to the first request: %lld ms", m_requests.at(before).at - backAt);
+    // Nothing stale piled up behind the dead connection.
+    QTest::qWait(3000);
+    for (qsizetype i = before; i + 2 < m_requests.size(); ++i)
+        QVERIFY2(m_requests.at(i + 2).at - m_requests.at(i).at >= 2000, "three requests within two seconds");
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    TestNetns test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_netns.moc"
