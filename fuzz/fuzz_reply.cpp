@@ -1,19 +1,18 @@
-// The service's replies, any bytes cut into any deliveries, through the window's real data-arrival
-// handler on a fake socket. After every delivery the window must show exactly what a simple reading
-// of the whole text received so far says: the outcome and address of the last status completed in
-// that delivery, or nothing new. On the way: the login phase stays 0 or 1, the cookie kept for the
-// next request holds no control character and comes from the received text, the text carried from
-// one delivery to the next stays within its bound, and no failure reaches the point where the
-// program would end.
+// The service's replies, any bytes cut into any deliveries, through the reply reader, each delivery
+// fed in the 255-character reads the window makes of it. After every read the reader must have
+// found exactly what a simple reading of the whole text received so far finds: each status
+// completed in that read, in order, with its outcome and address, and nothing else. On the way: the
+// login phase it leaves is 0 or 1 and where the text so far leaves it, the cookie it finds holds no
+// control character and comes from the received text, and the text carried from one read to the
+// next stays within its bound.
 //
 // Input: a count byte n (1 to 8 from its low three bits), n size bytes, then the reply. Deliveries
 // take their sizes from the size bytes in turn: below 224 a byte gives 1 to 224 bytes, above it
 // multiples of 256, so that one delivery may span many 255-byte reads.
-#include "fuzzwindow.h"
+#include "exchange/reply.h"
+#include "fuzzcheck.h"
 
-#include <QLabel>
 #include <QList>
-#include <QPushButton>
 
 #include <algorithm>
 #include <utility>
@@ -115,10 +114,6 @@ bool hasControlCharacter(const QString &text)
     return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
 }
 
-// Nothing that a reply can make the window show.
-const QString kNoAddress = QStringLiteral("none:");
-const QString kNoCaption = QStringLiteral("Connect");
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -129,73 +124,61 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 1 + sizeCount)
         return 0;
     const std::uint8_t *sizes = data + 1;
-    const QByteArray reply(reinterpret_cast<const char *>(data + 1 + sizeCount), qsizetype(size - 1 - sizeCount));
-
-    FuzzWindow &f = fuzzWindow();
-    frmDDNS &w = *f.window;
-    // Every input is a fresh stream.
-    w.intLoginPhase = 0;
-    w.replyReader.reset();
-    w.strCookie.clear();
-    f.socket.incoming.clear();
-    f.socket.chunksRead.clear();
-    f.socket.state = Winsock::sckConnected;
+    const QString reply =
+        QString::fromLatin1(reinterpret_cast<const char *>(data + 1 + sizeCount), qsizetype(size - 1 - sizeCount));
 
     // Nothing the reading finds depends on text after the point where it is found, so the whole
     // reading says what any part received so far gives.
-    const Reading whole = readWhole(QString::fromLatin1(reply));
-    qsizetype delivered = 0;
-    qsizetype outcomesShown = 0;
-    qsizetype phaseChangesPassed = 0;
+    const Reading whole = readWhole(reply);
+    ReplyReader reader;
     qint16 phase = 0;
-    QString cookie;
-    for (std::size_t i = 0; delivered < reply.size(); ++i) {
+    qsizetype read = 0;
+    qsizetype outcomesFound = 0;
+    qsizetype phaseChangesPassed = 0;
+    qint16 expectedPhase = 0;
+    for (std::size_t i = 0; read < reply.size(); ++i) {
         const std::uint8_t code = sizes[i % sizeCount];
         const qsizetype want = code < 224 ? code + 1 : (code - 223) * 256;
-        const qsizetype n = std::min(want, reply.size() - delivered);
+        const qsizetype delivered = std::min(read + want, reply.size());
+        while (read < delivered) {
+            const qsizetype n = std::min<qsizetype>(255, delivered - read);
+            const ReplyReader::Result result = reader.feed(phase, QStringView(reply).sliced(read, n));
+            read += n;
+            phase = result.phase;
 
-        w.cmdConnect->setText(kNoCaption);
-        w.lblMyIP->setText(kNoAddress);
-        f.socket.deliver(reply.mid(delivered, n));
-        delivered += n;
+            FUZZ_CHECK(phase == 0 || phase == 1, "the login phase is 0 or 1");
+            while (phaseChangesPassed < whole.phaseChanges.size()
+                   && whole.phaseChanges[phaseChangesPassed].first <= read)
+                expectedPhase = whole.phaseChanges[phaseChangesPassed++].second;
+            FUZZ_CHECK(phase == expectedPhase, "the login phase is where the text so far leaves it");
+            FUZZ_CHECK(reader.carriedSize() <= ReplyReader::kMaxCarry, "the carried text stays within its bound");
 
-        FUZZ_CHECK(!f.services->hasEnded(), "no failure reaches the point where the program ends");
-        FUZZ_CHECK(f.socket.incoming.isEmpty(), "every delivery is read to its end");
-        FUZZ_CHECK(w.intLoginPhase == 0 || w.intLoginPhase == 1, "the login phase is 0 or 1");
-        while (phaseChangesPassed < whole.phaseChanges.size()
-               && whole.phaseChanges[phaseChangesPassed].first <= delivered)
-            phase = whole.phaseChanges[phaseChangesPassed++].second;
-        FUZZ_CHECK(w.intLoginPhase == phase, "the login phase is where the text so far leaves it");
-        FUZZ_CHECK(w.replyReader.carriedSize() <= ReplyReader::kMaxCarry, "the carried text stays within its bound");
-        if (w.strCookie != cookie) {
-            cookie = w.strCookie;
-            FUZZ_CHECK(!hasControlCharacter(cookie), "the cookie holds no control character");
-            FUZZ_CHECK(QString::fromLatin1(reply.left(delivered)).contains(cookie),
-                       "the cookie is text that was received");
+            qsizetype completed = outcomesFound;
+            while (completed < whole.outcomes.size() && whole.outcomes[completed].completeAt <= read)
+                ++completed;
+            const ReplyEvent *cookie = nullptr;
+            for (const ReplyEvent &event : result.events) {
+                if (event.kind == ReplyEvent::Kind::Cookie) {
+                    FUZZ_CHECK(!hasControlCharacter(event.text), "the cookie holds no control character");
+                    cookie = &event;
+                } else if (event.kind == ReplyEvent::Kind::Outcome) {
+                    FUZZ_CHECK(outcomesFound < completed, "an outcome is found only where a status is completed");
+                    const Outcome &expected = whole.outcomes[outcomesFound++];
+                    FUZZ_CHECK(event.online == expected.online, "online exactly when the status text says so");
+                    FUZZ_CHECK(event.text == expected.address, "the address is the one of that status");
+                }
+            }
+            FUZZ_CHECK(outcomesFound == completed, "every status completed is found");
+            // The one kept for the next request.
+            if (cookie) {
+                FUZZ_CHECK(QStringView(reply).first(read).contains(cookie->text),
+                           "the cookie is text that was received");
+            }
         }
-
-        qsizetype completed = outcomesShown;
-        while (completed < whole.outcomes.size() && whole.outcomes[completed].completeAt <= delivered)
-            ++completed;
-        if (completed == outcomesShown) {
-            FUZZ_CHECK(w.cmdConnect->text() == kNoCaption, "no status completed, so no outcome is shown");
-            FUZZ_CHECK(w.lblMyIP->text() == kNoAddress, "no status completed, so no address is shown");
-        } else {
-            const Outcome &last = whole.outcomes[completed - 1];
-            if (last.online)
-                FUZZ_CHECK(w.cmdConnect->text() == QStringLiteral("Connected"), "a status saying online is a success");
-            else
-                FUZZ_CHECK(w.cmdConnect->text() == QStringLiteral("Disconnect"),
-                           "a status not saying online is a failure");
-            FUZZ_CHECK(w.lblMyIP->text() == last.address, "the address shown is the one of that status");
-            FUZZ_CHECK(w.lblMyIP->textFormat() == Qt::PlainText, "the address is never read as markup");
-        }
-        outcomesShown = completed;
     }
     return 0;
 }
 
+// Every input gets a reader of its own: nothing is kept between inputs.
 void fuzzTeardown()
-{
-    releaseFuzzWindow();
-}
+{}
