@@ -15,6 +15,7 @@
 #include <QList>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -29,6 +30,8 @@ struct Reading {
     QList<Outcome> outcomes;
     // Where the login phase changes: how much text must have arrived, and the new phase.
     QList<std::pair<qsizetype, qint16>> phaseChanges;
+    // The address of a status whose text was still open when the reply ended.
+    std::optional<QString> openAddress;
 };
 
 // The end of the first page start "<html>" at or after from, with spaces anywhere inside it
@@ -98,8 +101,10 @@ Reading readWhole(const QString &text)
                 }
             }
             const bool full = end - (colon + 1) == field;
-            if (!online && !full && end == text.size())
-                return r; // the status text may go on
+            if (!online && !full && end == text.size()) {
+                r.openAddress = text.mid(address, colon - address); // the status text may go on
+                return r;
+            }
             const qsizetype completeAt = online || full ? end : end + 1;
             r.outcomes.append({completeAt, text.mid(address, colon - address), online});
             r.phaseChanges.append({completeAt, 0});
@@ -176,6 +181,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             }
         }
     }
+    // The connection ends: a status text still open is judged a failure, and nothing else comes.
+    const ReplyReader::Result end = reader.endOfStream(phase);
+    if (whole.openAddress) {
+        FUZZ_CHECK(end.events.size() == 1 && end.events[0].kind == ReplyEvent::Kind::Outcome && !end.events[0].online
+                       && end.events[0].text == *whole.openAddress,
+                   "a status left open is judged a failure when the stream ends");
+    } else {
+        FUZZ_CHECK(end.events.isEmpty(), "a stream that ends with no status open completes nothing more");
+    }
+    FUZZ_CHECK(end.phase == 0 && reader.carriedSize() == 0, "nothing is carried past the end of a stream");
     return 0;
 }
 

@@ -90,6 +90,8 @@ private slots:
     void secondMarkerNeedsANewPage();
     void cookieCapture_data();
     void cookieCapture();
+    void statusAtTheEndOfTheStream_data();
+    void statusAtTheEndOfTheStream();
 };
 
 void TestReply::readerFindsTheSameHoweverCut()
@@ -331,6 +333,44 @@ void TestReply::cookieCapture()
     }
     QCOMPARE(last.isNull(), expected.isNull());
     QCOMPARE(last, expected);
+}
+
+void TestReply::statusAtTheEndOfTheStream_data()
+{
+    QTest::addColumn<QString>("tail"); // what follows "s5555203.0.113.7:" as the stream's last text
+    QTest::addColumn<bool>("knownAtOnce");
+    QTest::addColumn<bool>("online");
+
+    QTest::newRow("online, nothing after it") << "online" << true << true;
+    QTest::newRow("online, more status after it") << "online and more" << true << true;
+    QTest::newRow("offline, nothing after it") << "offline" << false << false;
+    QTest::newRow("part of online") << "onli" << false << false;
+    QTest::newRow("empty status") << "" << false << false;
+}
+
+// A reply whose stream ends with its status text: success is known as soon as "online" is read,
+// however the text is cut; anything else is judged when the stream ends, and never twice.
+void TestReply::statusAtTheEndOfTheStream()
+{
+    QFETCH(QString, tail);
+    QFETCH(bool, knownAtOnce);
+    QFETCH(bool, online);
+
+    const QString text = QStringLiteral("HTTP/1.1 200 OK\r\n\r\n<html><body>s5555203.0.113.7:") + tail;
+    const QList<ReplyEvent> expected{kPageStart, outcome(QStringLiteral("203.0.113.7"), online)};
+    for (qsizetype cut = 0; cut <= text.size(); ++cut) {
+        ReplyReader reader;
+        qint16 phase = 0;
+        QList<ReplyEvent> events = feedPieces(reader, phase, text, {cut});
+        QCOMPARE(phase, qint16(knownAtOnce ? 0 : 1));
+        QCOMPARE(events.size(), knownAtOnce ? 2 : 1);
+        const ReplyReader::Result end = reader.endOfStream(phase);
+        events += end.events;
+        QCOMPARE(events, expected);
+        QCOMPARE(end.phase, qint16(0));
+        QCOMPARE(reader.carriedSize(), 0);
+        QVERIFY(reader.endOfStream(end.phase).events.isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestReply)

@@ -55,6 +55,7 @@ private slots:
     void aHalfReadLineDoesNotJoinTheNextConnection();
     void connectionWhoseAddressLeftIsReopened_data();
     void connectionWhoseAddressLeftIsReopened();
+    void addressReportWhileUnconnectedConnectsAtOnce();
     void replyEndingWithItsStatusIsShown_data();
     void replyEndingWithItsStatusIsShown();
 };
@@ -354,6 +355,22 @@ void TestSupervisor::connectionWhoseAddressLeftIsReopened_data()
     QTest::newRow("reported, no outcome yet") << true << "Connect" << closed + kConnectSequence << true;
     QTest::newRow("reported, after an outcome")
         << true << "Connected" << closed + kCloseAndReset + kConnectSequence << true;
+}
+
+// While no connection is open, a report of new addresses starts an attempt at once: the last one
+// may have failed for want of an address. One under way is left alone.
+void TestSupervisor::addressReportWhileUnconnectedConnectsAtOnce()
+{
+    Started t; // an attempt is under way
+    t.socket.raiseAddressChange();
+    QVERIFY(t.socket.calls.isEmpty());
+
+    t.socket.raiseError(10051, QStringLiteral("Network is unreachable"));
+    t->cmdConnect->setText(QStringLiteral("Disconnect"));
+    t.socket.calls.clear();
+    t.socket.raiseAddressChange();
+    QCOMPARE(t.socket.calls, kCloseAndReset + kConnectSequence);
+    QVERIFY(t->blnConnecting);
 }
 
 void TestSupervisor::connectionWhoseAddressLeftIsReopened()

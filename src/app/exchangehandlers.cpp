@@ -129,13 +129,16 @@ void frmDDNS::Winsock1_AddressChange()
 {
     // The system reports a change of the machine's addresses: act on it now rather than at the next
     // tick, which stays the guarantee where no such report comes.
-    if (Winsock1.State() != Winsock::sckConnected || !Winsock1.LocalAddressGone())
-        return;
-    closeSocket();
-    // The caption still shows the last outcome, so the first decision closes and resets; the
-    // second then connects from the current address.
-    cmdConnect_Click();
-    cmdConnect_Click();
+    if (Winsock1.State() == Winsock::sckConnected) {
+        if (!Winsock1.LocalAddressGone())
+            return;
+        closeSocket();
+    }
+    // A new address may be what the last attempt lacked. Decide as a click would, twice: a caption
+    // that still shows the last outcome is reset first, then an attempt starts from the current
+    // address, unless one is under way.
+    for (int click = 0; click < 2 && !blnConnecting && Winsock1.State() != Winsock::sckConnected; ++click)
+        cmdConnect_Click();
 }
 
 void frmDDNS::chkDisableService_Click()
