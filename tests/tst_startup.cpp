@@ -18,6 +18,7 @@ private slots:
     void focusFollowsTabIndexOrder();
     void missingBackgroundReportsAndEnds_data();
     void missingBackgroundReportsAndEnds();
+    void statusTextLongerThanItsLabelShowsInItsTooltip();
 };
 
 void TestStartup::endsMinimisedAndHiddenBehindOneTrayIcon()
@@ -144,9 +145,16 @@ void TestStartup::missingBackgroundReportsAndEnds()
         f.write(background);
     }
     t.dir.writeConfig("gw\r\nuser\r\npass\r\n1\r\n");
-    // A tick that arrives while the error is on screen must not run.
-    t.services.whileBoxIsOpen = [&] { t->dispatch([&] { t->Timer1_Timer(); }); };
+    // A tick that arrives while the error is on screen must not run, and a close request from the
+    // system must not end the program underneath the box.
+    bool endedUnderTheBox = false;
+    t.services.whileBoxIsOpen = [&] {
+        t->dispatch([&] { t->Timer1_Timer(); });
+        t->close();
+        endedUnderTheBox = t.services.ended;
+    };
     t->load();
+    QVERIFY(!endedUnderTheBox);
 
     QCOMPARE(t.services.boxes.size(), 1);
     QVERIFY2(t.services.boxes.first().text.contains(QString::number(number)),
@@ -165,6 +173,32 @@ void TestStartup::missingBackgroundReportsAndEnds()
     // An ended program runs no further handler.
     t->dispatch([&] { t->Timer1_Timer(); });
     QVERIFY(t.socket.calls.isEmpty());
+}
+
+void TestStartup::statusTextLongerThanItsLabelShowsInItsTooltip()
+{
+    TestWindow t;
+    t->load();
+    t->submnuProperty_Click(0);
+    const auto tooltipOf = [](QLabel *label) {
+        QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
+        QCoreApplication::sendEvent(label, &help);
+        return label->toolTip();
+    };
+    t->lblError->setText(QStringLiteral("-"));
+    QVERIFY(tooltipOf(t->lblError).isEmpty());
+    const QString longError = QStringLiteral("The remote host closed the connection before <b>anything</b> came back");
+    t->lblError->setText(longError);
+    const QString tip = tooltipOf(t->lblError);
+    // The whole text, never read as markup.
+    QVERIFY2(tip.contains(QStringLiteral("&lt;b&gt;anything&lt;/b&gt;")), qPrintable(tip));
+    QVERIFY(tip.contains(QStringLiteral("came back")));
+    t->lblError->setText(QStringLiteral("-"));
+    QVERIFY(tooltipOf(t->lblError).isEmpty());
+    for (QLabel *label : {t->lblStatus, t->lblMyIP, t->lblMessage}) {
+        label->setText(longError + longError);
+        QVERIFY2(!tooltipOf(label).isEmpty(), qPrintable(label->objectName()));
+    }
 }
 
 QTEST_MAIN(TestStartup)

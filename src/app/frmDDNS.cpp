@@ -1,4 +1,5 @@
 #include "app/frmDDNS.h"
+#include "app/statuslabel.h"
 
 #include "exchange/winsock.h"
 
@@ -34,9 +35,10 @@ void setTextColour(QWidget *w, const QColor &colour)
     w->setPalette(p);
 }
 
-QLabel *label(QWidget *parent, const char *name, const QString &caption, QRect geometry)
+template <typename Label = QLabel>
+Label *label(QWidget *parent, const char *name, const QString &caption, QRect geometry)
 {
-    auto *l = new QLabel(caption, parent);
+    auto *l = new Label(caption, parent);
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(geometry);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -186,7 +188,7 @@ void frmDDNS::createStatusBand()
 {
     Label4 = boldLabel(this, "Label4", QStringLiteral("DDNS Server : "), {16, 160, 88, 13});
     setTextColour(Label4, kYellow);
-    lblStatus = label(this, "lblStatus", QStringLiteral("Disconnected"), {104, 160, 209, 17});
+    lblStatus = label<StatusLabel>(this, "lblStatus", QStringLiteral("Disconnected"), {104, 160, 209, 17});
     setTextColour(lblStatus, kWhite);
 
     imgStatus = label(this, "imgStatus", QString(), {280, 160, 44, 26});
@@ -194,12 +196,12 @@ void frmDDNS::createStatusBand()
 
     Label5 = boldLabel(this, "Label5", QStringLiteral("My IP : "), {16, 176, 65, 17});
     setTextColour(Label5, kYellow);
-    lblMyIP = label(this, "lblMyIP", QStringLiteral("N/A"), {104, 176, 97, 17});
+    lblMyIP = label<StatusLabel>(this, "lblMyIP", QStringLiteral("N/A"), {104, 176, 97, 17});
     setTextColour(lblMyIP, kWhite);
 
     Label6 = boldLabel(this, "Label6", QStringLiteral("Error : "), {16, 192, 57, 17});
     setTextColour(Label6, kYellow);
-    lblError = label(this, "lblError", QStringLiteral("-"), {104, 192, 133, 13});
+    lblError = label<StatusLabel>(this, "lblError", QStringLiteral("-"), {104, 192, 133, 13});
     setTextColour(lblError, kWhite);
 
     chkDisableService = new QCheckBox(this);
@@ -214,7 +216,7 @@ void frmDDNS::createTipsBand()
 {
     Label7 = label(this, "Label7", QStringLiteral("Tips : "), {8, 224, 33, 17});
     setTextColour(Label7, kYellow);
-    lblMessage = label(this, "lblMessage", QString(), {40, 224, 305, 17});
+    lblMessage = label<StatusLabel>(this, "lblMessage", QString(), {40, 224, 305, 17});
     setTextColour(lblMessage, kWhite);
 }
 
@@ -255,7 +257,9 @@ void frmDDNS::wireEvents()
                 [this, index] { dispatch([this, index] { submnuProperty_Click(index); }); });
     }
     connect(&m_tray, &NotificationArea::notification, this, [this](quint32 uID, int mouseMessage) {
-        if (uID != nidTray.uID)
+        // While the tray menu is open, a click on the icon only closes it, as a click anywhere
+        // outside a menu does: no second menu, no window restored from inside the menu's loop.
+        if (uID != nidTray.uID || m_popupOpen)
             return;
         dispatch([this, mouseMessage] { Form_MouseMove(0, 0, static_cast<float>(mouseMessage), 0.0f); });
     });
@@ -371,6 +375,12 @@ void frmDDNS::changeEvent(QEvent *event)
 
 void frmDDNS::closeEvent(QCloseEvent *event)
 {
+    // A failure is on screen and the program ends once its box is dismissed; a close from the
+    // system meanwhile must not end it underneath the box.
+    if (m_ending) {
+        event->ignore();
+        return;
+    }
     // The user's own close arrives as a spontaneous event; a close from code or from the session
     // is not spontaneous.
     qint16 cancel = 0;

@@ -191,4 +191,6 @@ private:
     // Set while a failure is being reported: the program is on its way out and the modal message
     // box must not let timer or socket events run more handlers meanwhile.
     bool m_ending = false;
+    // Set while the tray menu is open.
+    bool m_popupOpen = false;
 };

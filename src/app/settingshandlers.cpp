@@ -3,6 +3,7 @@
 #include "settings/accountfile.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -16,9 +17,10 @@ const QString kWriteFailed = QStringLiteral("Error writing data to file ");
 const QString kEnterAccount = QStringLiteral("Enter your username and password. Then click \"Save\"");
 const QString kSaved = QStringLiteral("Save Successfully");
 
+// A path as the user's platform writes it.
 QString quoted(const QString &path)
 {
-    return QLatin1Char('"') + path + QLatin1Char('"');
+    return QLatin1Char('"') + QDir::toNativeSeparators(path) + QLatin1Char('"');
 }
 
 void openForReading(QFile &file, const QString &path)
@@ -95,22 +97,26 @@ void frmDDNS::cmdSave_Click()
         account = {txtGatewayIP->text(), txtUsername->text(), txtPassword->text(), chkDisableService->isChecked()};
     });
     step([&] {
-        // Flushed at once, so that a full disk is noticed as a failed write rather than only when
-        // the file is committed.
+        // Flushed here: a write that fails while commit() closes the file goes unnoticed there, and
+        // the file cut short would replace the account.
         if (!writeAccount(file, account) || !file.flush())
             throw VbError(Err::DeviceIo, QStringLiteral("Device I/O error"));
     });
-    if (step.failed()) {
+    const bool writeFailed = step.failed();
+    if (writeFailed) {
         file.cancelWriting();
         services().messageBox(kWriteFailed + quoted(path), DesktopServices::Icon::Stop);
     }
 
+    // The commit replaces the old file; should that fail, the old file stays and the user is told.
     step([&] {
         if (!file.commit())
             throw VbError(Err::DeviceIo, QStringLiteral("Device I/O error"));
     });
     if (!step.failed())
         services().messageBox(kSaved, DesktopServices::Icon::None);
+    else if (!writeFailed)
+        services().messageBox(kWriteFailed + quoted(path), DesktopServices::Icon::Stop);
 }
 
 void frmDDNS::cmdDefault_Click()

@@ -3,6 +3,7 @@
 
 #include <QCursor>
 #include <QMenu>
+#include <QScopedValueRollback>
 
 void frmDDNS::Form_Resize()
 {
@@ -35,6 +36,7 @@ void frmDDNS::Form_MouseMove(qint16 /*Button*/, qint16 /*Shift*/, float X, float
     } else if (X == static_cast<float>(WM_RBUTTONDOWN)) {
         // Blocks until the menu closes; a chosen item runs submnuProperty_Click before this returns.
         const QPoint pos = QCursor::pos();
+        const QScopedValueRollback popupOpen(m_popupOpen, true);
         if (execPopupMenu)
             execPopupMenu(mnupopup, pos);
         else
