@@ -65,6 +65,7 @@ void frmDDNS::cmdConnect_Click()
 
 void frmDDNS::closeSocket()
 {
+    m_log.closed();
     endOfReplies();
     Winsock1.Close();
 }
@@ -83,17 +84,22 @@ void frmDDNS::Timer1_Timer()
     // A connection whose local address has left the machine (a new lease, another network) carries
     // nothing any more, though the system may take a quarter of an hour to say so. It is closed
     // as if the peer had closed it, and the decision below opens a new one from the current address.
-    if (Winsock1.State() == Winsock::sckConnected && Winsock1.LocalAddressGone())
+    if (Winsock1.State() == Winsock::sckConnected && Winsock1.LocalAddressGone()) {
+        m_log.addressLeft(Winsock1.LocalIP());
         closeSocket();
+    }
     if (Winsock1.State() != Winsock::sckConnected) {
         // A connection the peer has closed has said all it will; its last outcome is shown before
         // the decision below looks at the caption.
+        m_log.lost(strServerHost);
         endOfReplies();
         if (blnConnecting)
             ++intRetryTicks;
         // An attempt that has had neither a Connect nor an Error event for three ticks is given up;
         // the decision below starts a fresh one. Only this resets the counter.
         if (intRetryTicks >= 3) {
+            if (blnConnecting)
+                m_log.attemptGivenUp(strServerHost, strServerPort);
             intRetryTicks = 0;
             blnConnecting = false;
         }
@@ -107,6 +113,7 @@ void frmDDNS::Winsock1_Connect()
 {
     if (Winsock1.State() != Winsock::sckConnected)
         return;
+    m_log.connected(Winsock1.RemoteHost(), strServerPort, Winsock1.LocalIP());
     lblStatus->setText(QStringLiteral("Connected to ") + Winsock1.RemoteHost());
     ClearError();
     SendUpdateRequest();
@@ -114,10 +121,11 @@ void frmDDNS::Winsock1_Connect()
     cmdConnect->setEnabled(true);
 }
 
-void frmDDNS::Winsock1_Error(qint16 /*Number*/, const QString &Description, qint32 /*Scode*/,
+void frmDDNS::Winsock1_Error(qint16 Number, const QString &Description, qint32 /*Scode*/,
                              const QString & /*Source*/, const QString & /*HelpFile*/, qint32 /*HelpContext*/,
                              bool /*CancelDisplay*/)
 {
+    m_log.socketError(Number, Description);
     StepSkipper step;
     step([this] { closeSocket(); });
     step([this] { cmdConnect->setEnabled(true); });
@@ -132,6 +140,7 @@ void frmDDNS::Winsock1_AddressChange()
     if (Winsock1.State() == Winsock::sckConnected) {
         if (!Winsock1.LocalAddressGone())
             return;
+        m_log.addressLeft(Winsock1.LocalIP());
         closeSocket();
     }
     // A new address may be what the last attempt lacked. Decide as a click would, twice: a caption
@@ -143,6 +152,7 @@ void frmDDNS::Winsock1_AddressChange()
 
 void frmDDNS::chkDisableService_Click()
 {
+    m_log.serviceSwitched(chkDisableService->checkState() == Qt::Checked);
     if (chkDisableService->checkState() == Qt::Checked) {
         blnDisabled = true;
         ShowServiceStatus(STATUS_DISABLED);
@@ -161,6 +171,7 @@ void frmDDNS::SendUpdateRequest()
     // A failed read keeps the address of the last request.
     step([this] { strLocalIP = Winsock1.LocalIP(); });
     step([this] { lblMyIP->setText(strLocalIP); });
+    m_log.localAddress(strLocalIP);
     QString request;
     step([&] {
         request =
@@ -180,6 +191,7 @@ void frmDDNS::applyReplyEvent(const ReplyEvent &event, StepSkipper &step)
         step([&] { lblError->setText(QStringLiteral("Login Processing...")); });
         break;
     case ReplyEvent::Kind::Outcome:
+        m_log.outcome(event.online, event.text);
         step([&] {
             if (event.online)
                 OnLoginSucceeded();

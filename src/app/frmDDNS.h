@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/desktopservices.h"
+#include "app/exchangelog.h"
 #include "core/errors.h"
 #include "exchange/reply.h"
 #include "status/servicestatus.h"
@@ -193,4 +194,5 @@ private:
     bool m_ending = false;
     // Set while the tray menu is open.
     bool m_popupOpen = false;
+    ExchangeLog m_log;
 };

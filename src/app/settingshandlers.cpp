@@ -1,5 +1,6 @@
 // config.dat beside the executable: the window's side. What the file holds is settings/accountfile.
 #include "app/frmDDNS.h"
+#include "core/logging.h"
 #include "settings/accountfile.h"
 
 #include <QCheckBox>
@@ -58,6 +59,11 @@ void frmDDNS::LoadSettings()
     QFile file;
     step([&] { openForReading(file, path); });
     if (step.failed()) {
+        if (step.lastNumber() == Err::FileNotFound)
+            qCInfo(lcSettings, "no account file at %s yet", qUtf8Printable(QDir::toNativeSeparators(path)));
+        else
+            qCWarning(lcSettings, "cannot open %s: %s", qUtf8Printable(QDir::toNativeSeparators(path)),
+                      qUtf8Printable(step.lastDescription()));
         lblMessage->setText(kAccessFailed + quoted(path));
         return;
     }
@@ -66,8 +72,11 @@ void frmDDNS::LoadSettings()
     step([&] { reading = readAccount(file); });
     if (step.failed() || !reading.ok()) {
         // A partial account is worse than none: nothing is applied unless all four lines arrived.
+        qCWarning(lcSettings, "%s holds no complete account; nothing of it was applied",
+                  qUtf8Printable(QDir::toNativeSeparators(path)));
         lblMessage->setText(kEnterAccount);
     } else {
+        qCInfo(lcSettings, "account loaded from %s", qUtf8Printable(QDir::toNativeSeparators(path)));
         step([&] { txtGatewayIP->setText(reading.account.gateway); });
         step([&] { txtUsername->setText(reading.account.username); });
         step([&] { txtPassword->setText(reading.account.password); });
@@ -88,6 +97,8 @@ void frmDDNS::cmdSave_Click()
     QSaveFile file;
     step([&] { openForWriting(file, path); });
     if (step.failed()) {
+        qCWarning(lcSettings, "cannot save the account: %s cannot be written (%s)",
+                  qUtf8Printable(QDir::toNativeSeparators(path)), qUtf8Printable(step.lastDescription()));
         services().messageBox(kAccessFailed + quoted(path), DesktopServices::Icon::Stop);
         return;
     }
@@ -113,9 +124,14 @@ void frmDDNS::cmdSave_Click()
         if (!file.commit())
             throw VbError(Err::DeviceIo, QStringLiteral("Device I/O error"));
     });
-    if (!step.failed())
+    if (!step.failed()) {
+        qCInfo(lcSettings, "account saved to %s", qUtf8Printable(QDir::toNativeSeparators(path)));
         services().messageBox(kSaved, DesktopServices::Icon::None);
-    else if (!writeFailed)
+        return;
+    }
+    qCWarning(lcSettings, "saving the account to %s failed; the file is as it was",
+              qUtf8Printable(QDir::toNativeSeparators(path)));
+    if (!writeFailed)
         services().messageBox(kWriteFailed + quoted(path), DesktopServices::Icon::Stop);
 }
 
