@@ -121,9 +121,8 @@ void frmDDNS::Winsock1_Connect()
     cmdConnect->setEnabled(true);
 }
 
-void frmDDNS::Winsock1_Error(qint16 Number, const QString &Description, qint32 /*Scode*/,
-                             const QString & /*Source*/, const QString & /*HelpFile*/, qint32 /*HelpContext*/,
-                             bool /*CancelDisplay*/)
+void frmDDNS::Winsock1_Error(qint16 Number, const QString &Description, qint32 /*Scode*/, const QString & /*Source*/,
+                             const QString & /*HelpFile*/, qint32 /*HelpContext*/, bool /*CancelDisplay*/)
 {
     m_log.socketError(Number, Description);
     StepSkipper step;

@@ -3,6 +3,7 @@
 #include "core/text.h"
 
 #include <QIODevice>
+#include <QStringDecoder>
 
 #include <array>
 
@@ -29,6 +30,14 @@ LineResult readLine(QIODevice &device, QByteArray &line)
         line.append(c);
     } while (device.getChar(&c));
     return device.atEnd() ? LineResult::Line : LineResult::Error;
+}
+
+// A line's bytes as text in the system's 8-bit code page. A byte-order mark is kept as a character
+// like any other, so that a field that begins with one reads back as it was written.
+QString decodeLine(const QByteArray &line)
+{
+    QStringDecoder decoder(QStringDecoder::System, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(line);
 }
 
 // A field as one line of the file.
@@ -58,7 +67,7 @@ AccountReading readAccount(QIODevice &device)
         case LineResult::Line:
             break;
         }
-        field = trimSpaces(QString::fromLocal8Bit(line));
+        field = trimSpaces(decodeLine(line));
     }
     for (qsizetype i = 0; i < 3; ++i) {
         if (fields[i].size() > kMaxAccountField) {
