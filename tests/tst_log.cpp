@@ -1,0 +1,136 @@
+// The log a user reads when something goes wrong: one line per change of state, against the
+// simulated service on 127.0.0.1; quiet by default; never the password or the cookie.
+#include "exchange/qtwinsock.h"
+#include "servicesimulator.h"
+#include "support/testwindow.h"
+
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+constexpr int kWait = 5000;
+const QString kPassword = QStringLiteral("s3cret-Passw0rd");
+
+QStringList g_lines;
+
+void keepOurs(QtMsgType, const QMessageLogContext &context, const QString &message)
+{
+    if (context.category && QByteArray(context.category).startsWith("vestrel."))
+        g_lines << QLatin1String(context.category) + QLatin1String(": ") + message;
+}
+
+// The window on the real socket against the simulator, ticked by the test.
+struct Client {
+    explicit Client(quint16 port) : services(dir.path())
+    {
+        dir.writeConfig("\r\nlogger\r\n" + kPassword.toUtf8() + "\r\n0\r\n");
+        window = std::make_unique<frmDDNS>(services, socket, tray, frmDDNS::ServiceEndpoint{"127.0.0.1", port});
+        window->Timer1->stop();
+    }
+    void tick() { window->dispatch([this] { window->Timer1_Timer(); }); }
+
+    AppDir dir;
+    FakeDesktopServices services;
+    QtWinsock socket;
+    FakeNotificationArea tray;
+    std::unique_ptr<frmDDNS> window;
+};
+
+} // namespace
+
+class TestLog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void oneLinePerChangeOfState();
+    void quietByDefault();
+};
+
+void TestLog::init()
+{
+    g_lines.clear();
+    qInstallMessageHandler(keepOurs);
+}
+
+void TestLog::cleanup()
+{
+    qInstallMessageHandler(nullptr);
+    QLoggingCategory::setFilterRules(QString());
+}
+
+void TestLog::oneLinePerChangeOfState()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("vestrel.*.info=true"));
+    ServiceSimulator sim;
+    sim.setAccount(QStringLiteral("logger"), kPassword);
+    QVERIFY(sim.listen());
+    const QString at = QStringLiteral("127.0.0.1:%1").arg(sim.port());
+    Client c(sim.port());
+
+    // A login, then ticks that change nothing.
+    c.window->load();
+    QTRY_COMPARE_WITH_TIMEOUT(c.window->cmdConnect->text(), QStringLiteral("Connected"), kWait);
+    for (int i = 0; i < 3; ++i)
+        c.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(sim.requestCount(), 4, kWait);
+    QTest::qWait(100);
+    QStringList expected{
+        QStringLiteral("vestrel.settings: account loaded from ") + c.dir.filePath(QStringLiteral("config.dat")),
+        QStringLiteral("vestrel.exchange: connected to ") + at + QStringLiteral(" from 127.0.0.1"),
+        QStringLiteral("vestrel.exchange: local address is 127.0.0.1"),
+        QStringLiteral("vestrel.exchange: login succeeded; the service holds 127.0.0.1"),
+    };
+    QCOMPARE(g_lines, expected);
+
+    // A wrong password: one line however many ticks fail.
+    c.window->txtPassword->setText(QStringLiteral("not-the-password"));
+    for (int i = 0; i < 3; ++i) {
+        c.tick();
+        QTRY_COMPARE_WITH_TIMEOUT(sim.requestCount(), 5 + i, kWait);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(c.window->cmdConnect->text(), QStringLiteral("Disconnect"), kWait);
+    QTest::qWait(100);
+    expected << QStringLiteral("vestrel.exchange: login failed: username or password may be incorrect (the "
+                               "service holds 127.0.0.1)");
+    QCOMPARE(g_lines, expected);
+
+    // The service drops the connection: lost, then made again on the tick after the reset.
+    const quint16 port = sim.port();
+    sim.close();
+    QVERIFY(sim.listen(port));
+    QTRY_VERIFY_WITH_TIMEOUT(c.socket.State() != Winsock::sckConnected, kWait);
+    c.tick();
+    c.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(sim.requestCount(), 7, kWait);
+    QTest::qWait(100);
+    expected << QStringLiteral("vestrel.exchange: connection to 127.0.0.1 closed by the service; reconnecting")
+             << QStringLiteral("vestrel.exchange: connected to ") + at + QStringLiteral(" from 127.0.0.1");
+    QCOMPARE(g_lines, expected);
+
+    for (const QString &line : std::as_const(g_lines)) {
+        QVERIFY2(!line.contains(kPassword) && !line.contains(QLatin1String("not-the-password")), qPrintable(line));
+        QVERIFY2(!line.contains(QString::fromLatin1(sim.lastToken())), qPrintable(line));
+        QVERIFY2(!line.contains(c.window->strCookie), qPrintable(line));
+    }
+}
+
+void TestLog::quietByDefault()
+{
+    ServiceSimulator sim;
+    sim.setAccount(QStringLiteral("logger"), kPassword);
+    QVERIFY(sim.listen());
+    Client c(sim.port());
+    c.window->load();
+    QTRY_COMPARE_WITH_TIMEOUT(c.window->cmdConnect->text(), QStringLiteral("Connected"), kWait);
+    c.tick();
+    QTRY_COMPARE_WITH_TIMEOUT(sim.requestCount(), 2, kWait);
+    QCOMPARE(g_lines, QStringList());
+}
+
+QTEST_MAIN(TestLog)
+#include "tst_log.moc"
