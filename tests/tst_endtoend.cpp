@@ -1,6 +1,5 @@
 // The whole client, on its real socket, against the simulated update service on 127.0.0.1; and the
 // simulator itself, which those tests and the demo rely on.
-#include "exchange/qtwinsock.h"
 #include "httprequestreader.h"
 #include "servicesimulator.h"
 #include "support/testwindow.h"
@@ -71,33 +70,6 @@ struct RawClient {
     QTcpSocket socket;
     QByteArray received;
     int reads = 0;
-};
-
-// The window on the real socket, pointed at a service on 127.0.0.1, with fake desktop and tray.
-// Its timer is stopped: the test ticks it, letting the event loop run in between.
-struct LiveWindow {
-    LiveWindow(quint16 port, const QByteArray &configBytes) : services(dir.path())
-    {
-        if (!configBytes.isNull())
-            dir.writeConfig(configBytes);
-        window = std::make_unique<frmDDNS>(services, socket, tray, frmDDNS::ServiceEndpoint{kHost, port});
-        window->Timer1->stop();
-    }
-
-    frmDDNS *operator->() { return window.get(); }
-    // As the timer would: through the dispatch boundary, so a failure shows up as a reported end.
-    void tick()
-    {
-        window->dispatch([this] { window->Timer1_Timer(); });
-    }
-    bool healthy() const { return !services.ended && services.boxes.isEmpty(); }
-    QString caption() const { return window->cmdConnect->text(); }
-
-    AppDir dir;
-    FakeDesktopServices services;
-    QtWinsock socket;
-    FakeNotificationArea tray;
-    std::unique_ptr<frmDDNS> window;
 };
 
 } // namespace

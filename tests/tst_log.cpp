@@ -1,6 +1,5 @@
 // The log a user reads when something goes wrong: one line per change of state, against the
 // simulated service on 127.0.0.1; quiet by default; never the password or the cookie.
-#include "exchange/qtwinsock.h"
 #include "servicesimulator.h"
 #include "support/testwindow.h"
 
@@ -21,23 +20,6 @@ void keepOurs(QtMsgType, const QMessageLogContext &context, const QString &messa
     if (context.category && QByteArray(context.category).startsWith("vestrel."))
         g_lines << QLatin1String(context.category) + QLatin1String(": ") + message;
 }
-
-// The window on the real socket against the simulator, ticked by the test.
-struct Client {
-    explicit Client(quint16 port) : services(dir.path())
-    {
-        dir.writeConfig("\r\nlogger\r\n" + kPassword.toUtf8() + "\r\n0\r\n");
-        window = std::make_unique<frmDDNS>(services, socket, tray, frmDDNS::ServiceEndpoint{"127.0.0.1", port});
-        window->Timer1->stop();
-    }
-    void tick() { window->dispatch([this] { window->Timer1_Timer(); }); }
-
-    AppDir dir;
-    FakeDesktopServices services;
-    QtWinsock socket;
-    FakeNotificationArea tray;
-    std::unique_ptr<frmDDNS> window;
-};
 
 } // namespace
 
@@ -70,7 +52,7 @@ void TestLog::oneLinePerChangeOfState()
     sim.setAccount(QStringLiteral("logger"), kPassword);
     QVERIFY(sim.listen());
     const QString at = QStringLiteral("127.0.0.1:%1").arg(sim.port());
-    Client c(sim.port());
+    LiveWindow c(sim.port(), "\r\nlogger\r\n" + kPassword.toUtf8() + "\r\n0\r\n");
 
     // A login, then ticks that change nothing.
     c.window->load();
@@ -124,7 +106,7 @@ void TestLog::quietByDefault()
     ServiceSimulator sim;
     sim.setAccount(QStringLiteral("logger"), kPassword);
     QVERIFY(sim.listen());
-    Client c(sim.port());
+    LiveWindow c(sim.port(), "\r\nlogger\r\n" + kPassword.toUtf8() + "\r\n0\r\n");
     c.window->load();
     QTRY_COMPARE_WITH_TIMEOUT(c.window->cmdConnect->text(), QStringLiteral("Connected"), kWait);
     c.tick();

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "app/frmDDNS.h"
+#include "exchange/qtwinsock.h"
 #include "support/fakes.h"
 
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -64,6 +66,34 @@ struct TestWindow {
     AppDir dir;
     FakeDesktopServices services;
     FakeWinsock socket;
+    FakeNotificationArea tray;
+    std::unique_ptr<frmDDNS> window;
+};
+
+// The window on the real socket, pointed at a service (on 127.0.0.1 unless told otherwise), with fake
+// desktop and tray. Its timer is stopped: the test ticks it, letting the event loop run in between.
+struct LiveWindow {
+    LiveWindow(quint16 port, const QByteArray &configBytes, const QString &host = QStringLiteral("127.0.0.1"))
+        : services(dir.path())
+    {
+        if (!configBytes.isNull())
+            dir.writeConfig(configBytes);
+        window = std::make_unique<frmDDNS>(services, socket, tray, frmDDNS::ServiceEndpoint{host, port});
+        window->Timer1->stop();
+    }
+
+    frmDDNS *operator->() { return window.get(); }
+    // As the timer would: through the dispatch boundary, so a failure shows up as a reported end.
+    void tick()
+    {
+        window->dispatch([this] { window->Timer1_Timer(); });
+    }
+    bool healthy() const { return !services.ended && services.boxes.isEmpty(); }
+    QString caption() const { return window->cmdConnect->text(); }
+
+    AppDir dir;
+    FakeDesktopServices services;
+    QtWinsock socket;
     FakeNotificationArea tray;
     std::unique_ptr<frmDDNS> window;
 };
