@@ -16,13 +16,15 @@ trap 'rm -rf "$work"' EXIT
 
 bash "$root/scripts/make-icons.sh" "$work" || { echo "FAIL: make-icons.sh"; exit 1; }
 failed=0
+count=0
 for png in "$work"/*.png; do
   committed="$root/resources/${png##*/}"
+  count=$((count + 1))
   # Pixels, not bytes: another zlib may pack the same picture differently.
   if ! differ=$(compare -metric AE -fuzz 1% "$png" "$committed" null: 2>&1) || [[ "$differ" != 0 ]]; then
     echo "FAIL: resources/${png##*/} is not what make-icons.sh draws (${differ:-missing})"
     failed=1
   fi
 done
-((failed)) || echo "PASS: $(ls "$work" | wc -l) sizes"
+((failed)) || echo "PASS: $count sizes"
 exit "$failed"
