@@ -3,6 +3,8 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR  ?= $(if $(CI),ON,OFF)
 CMAKE_ARGS ?=
+# No "Entering directory" lines, here or in the make that cmake runs (it inherits MAKEFLAGS).
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps configure build run demo test clean
 
@@ -17,8 +19,10 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Without a display, the program is started on a virtual one so that it still runs.
-run: build
+# Builds the program alone, not the tests and tools. Without a display, the program is started on
+# a virtual one so that it still runs.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vestrel
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	  ./$(BUILD)/src/vestrel; \
 	else \
@@ -56,7 +60,8 @@ fuzz: deps
 	cmake --build $(BUILD)-fuzz -j $(JOBS) --target fuzz_reply fuzz_settings fuzz_request
 	bash fuzz/run.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
 
-# Into the user's own space: ~/.local/lib/vestrel, a launcher in ~/.local/bin, a menu entry and icon.
+# Into the user's own space: ~/.local/lib/vestrel, a launcher in ~/.local/bin, a menu entry and the
+# icons in the hicolor theme. Uninstall takes out what install put in; PURGE=1 also the account.
 install: build
 	bash scripts/user-install.sh install $(BUILD)
 

@@ -2,6 +2,8 @@
 #include "support/testwindow.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +15,7 @@ class TestStartup : public QObject
 private slots:
     void endsMinimisedAndHiddenBehindOneTrayIcon();
     void fillsTheTrayRecord();
+    void trayIconCarriesEveryDrawnSize();
     void showsInitialCaptionsAndKeepsHiddenControlsHidden();
     void clickingTheCheckBoxCaptionChangesNothing();
     void focusFollowsTabIndexOrder();
@@ -56,6 +59,24 @@ void TestStartup::fillsTheTrayRecord()
     expected.append('\0');
     expected.append(QByteArray(64 - expected.size(), ' '));
     QCOMPARE(QByteArray(nid.szTip.data(), 64), expected);
+}
+
+// The tray icon is the window icon. Each drawn size must come out as its own picture: a size left
+// out of the resources or out of the window's list would come out as a neighbour scaled to fit.
+void TestStartup::trayIconCarriesEveryDrawnSize()
+{
+    TestWindow t;
+    t->load();
+    const QDir resources(QStringLiteral(VESTREL_SOURCE_DIR "/resources"));
+    const QStringList files = resources.entryList({QStringLiteral("vestrel-*.png")});
+    QVERIFY(!files.isEmpty());
+    for (const QString &file : files) {
+        const QImage drawn = QImage(resources.filePath(file)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QVERIFY2(!drawn.isNull() && drawn.width() == drawn.height(), qPrintable(file));
+        const QImage shown =
+            t->nidTray.hIcon.pixmap(drawn.size()).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QVERIFY2(shown == drawn, qPrintable(file));
+    }
 }
 
 void TestStartup::showsInitialCaptionsAndKeepsHiddenControlsHidden()

@@ -106,9 +106,11 @@ void frmDDNS::createControls()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(345, 239);
+    // Every drawn size, so that the panel, the task switcher and HiDPI screens each pick one
+    // instead of scaling a small picture up.
     QIcon icon;
-    icon.addFile(QStringLiteral(":/vestrel-16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/vestrel-32.png"), QSize(32, 32));
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/vestrel-%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
 
     // The layout was drawn for a narrow 8 pt sans serif; where that face is missing, one with the
