@@ -1,9 +1,12 @@
 #include "app/frmDDNS.h"
 #include "app/qtdesktopservices.h"
+#include "app/singleinstance.h"
+#include "core/logging.h"
 #include "exchange/qtwinsock.h"
 #include "tray/qtnotificationarea.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 
 int main(int argc, char *argv[])
 {
@@ -13,6 +16,19 @@ int main(int argc, char *argv[])
     // The window hides into the tray; only Exit, or a close from the system, ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // One client per program folder: a second start brings up the first one's window instead.
+    SingleInstance instance(QCoreApplication::applicationDirPath(),
+                            QStandardPaths::writableLocation(QStandardPaths::HomeLocation),
+                            SingleInstance::defaultPlace());
+    switch (instance.claim()) {
+    case SingleInstance::Claim::Start:
+        break;
+    case SingleInstance::Claim::Shown:
+        return 0;
+    case SingleInstance::Claim::NoAnswer:
+        return 1;
+    }
+
     QtDesktopServices services;
     QtWinsock socket;
     QtNotificationArea tray;
@@ -21,6 +37,10 @@ int main(int argc, char *argv[])
     window.load();
     if (services.hasEnded())
         return services.exitCode();
+    QObject::connect(&instance, &SingleInstance::showRequested, &window, [&window] {
+        qCInfo(lcTray) << "a second start asked for the window";
+        window.dispatch([&window] { window.submnuProperty_Click(0); });
+    });
     // The session is ending (log-out, shutdown, or a quit the platform asked for): that is a close
     // requested by the system, so the window closes with a reason other than the user's own, which
     // ends the program and removes the tray icon. Once the program has ended this does nothing.
