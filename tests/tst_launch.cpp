@@ -1,11 +1,12 @@
 // The program as a process: copies of it in folders of their own, as a user keeps one per account,
-// started again, side by side, at the same moment, and after a crash. Each test gives the copies a
-// runtime directory of its own, so that they never meet runs in other build trees, or the user's own
-// client.
+// started again, side by side, at the same moment, and after a crash; and the switches it answers
+// where no display is. Each test gives the copies a runtime directory of its own, so that they
+// never meet runs in other build trees, or the user's own client.
 #include "support/testwindow.h"
 
 #include <QLockFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
@@ -54,6 +55,8 @@ private slots:
     void otherFolderRunsBeside();
     void simultaneousStartsLeaveOne();
     void killedHolderDoesNotBlock();
+    void switchesNeedNoDisplay_data();
+    void switchesNeedNoDisplay();
 
 private:
     // Starts the copy in folder; a logging copy writes its tray lines to its log.
@@ -190,6 +193,43 @@ void TestLaunch::killedHolderDoesNotBlock()
     QVERIFY(again.endedWell());
     QTRY_COMPARE_WITH_TIMEOUT(next.timesShown(), 1, kWait);
     QVERIFY(next.running());
+}
+
+void TestLaunch::switchesNeedNoDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("output");
+    const QString version =
+        QStringLiteral("^vestrel %1\n$").arg(QRegularExpression::escape(QStringLiteral(VESTREL_VERSION)));
+    const QString usage = QStringLiteral("^Usage: vestrel .*--help.*--version.*tray");
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << version;
+    QTest::newRow("-v") << QStringList{QStringLiteral("-v")} << version;
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << usage;
+    QTest::newRow("-h") << QStringList{QStringLiteral("-h")} << usage;
+    QTest::newRow("after another argument")
+        << QStringList{QStringLiteral("--minimized"), QStringLiteral("--version")} << version;
+}
+
+void TestLaunch::switchesNeedNoDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, output);
+    const Folder folder;
+    // No display of any kind, and no platform told: the GUI could not start here.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime->path());
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(folder.program(), arguments);
+    QVERIFY(process.waitForFinished(kWait));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QString printed = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(QRegularExpression(output, QRegularExpression::DotMatchesEverythingOption).match(printed).hasMatch(),
+             qPrintable(printed));
+    QVERIFY(leftInRuntime(QStringLiteral("*")).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestLaunch)

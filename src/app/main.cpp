@@ -8,8 +8,45 @@
 #include <QApplication>
 #include <QStandardPaths>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char kUsage[] = "Usage: vestrel [--help | --version]\n"
+                          "\n"
+                          "Keeps the Vestrel dynamic-DNS service told of this machine's address. The program\n"
+                          "takes no other arguments: it lives in the tray, and keeps its account in config.dat\n"
+                          "beside the executable. Starting it again from the same folder brings up the window\n"
+                          "of the copy that runs there.\n"
+                          "\n"
+                          "  -h, --help     show this help and exit\n"
+                          "  -v, --version  show the name and version and exit\n";
+
+// The two switches are answered before QApplication exists, so that they work where no display
+// is. Any other argument is left alone, as it always was. Returns -1 to go on and start.
+int answerSwitches(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+            std::fputs("vestrel " VESTREL_VERSION "\n", stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    if (const int status = answerSwitches(argc, argv); status >= 0)
+        return status;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vestrel"));
     QApplication::setApplicationVersion(QStringLiteral(VESTREL_VERSION));
