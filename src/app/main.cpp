@@ -50,6 +50,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vestrel"));
     QApplication::setApplicationVersion(QStringLiteral(VESTREL_VERSION));
+    // Wayland shells match the window to vestrel.desktop by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vestrel"));
     // The window hides into the tray; only Exit, or a close from the system, ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
