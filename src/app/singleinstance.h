@@ -1,0 +1,63 @@
+#pragma once
+// One running client per program folder and user. Each folder is one account with its own
+// config.dat, so two copies in two folders run side by side, but a second start in the same folder
+// would only fight the first over the file and the service. The first start takes a lock named
+// after the folder and listens on a local socket of the same name; a later start finds the lock
+// held, asks the holder over that socket to show its window, and ends.
+
+#include <QDeadlineTimer>
+#include <QLocalServer>
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+
+class QLocalSocket;
+
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Claim {
+        Start,    // this process holds the folder and starts the client
+        Shown,    // another process holds it and has shown its window
+        NoAnswer, // another process holds it but did not answer in time
+    };
+    Q_ENUM(Claim)
+
+    // The folder is made canonical, so that a link to it names the same folder. place is the
+    // directory for the lock and the socket.
+    SingleInstance(const QString &programFolder, const QString &home, const QString &place, QObject *parent = nullptr);
+
+    // The name the lock and the socket share: the folder and the user's home, hashed. The home
+    // keeps users apart where the place is shared by all of them.
+    static QString nameFor(const QString &canonicalFolder, const QString &home);
+    // This user's runtime directory, or the temporary one where there is none.
+    static QString defaultPlace();
+
+    // Takes the folder, or asks its holder to show the window. A start that lost the race to a
+    // holder not yet listening, or one on its way out, keeps trying for up to patience.
+    Claim claim(std::chrono::milliseconds patience = std::chrono::seconds(5));
+    bool holdsLock() const { return m_lock.isLocked(); }
+
+    QString lockPath() const { return m_base + QStringLiteral(".lock"); }
+    QString socketPath() const { return m_base + QStringLiteral(".socket"); }
+
+signals:
+    // A later start in the same folder asked for the window.
+    void showRequested();
+
+private:
+    void listen();
+    bool askToShow(QDeadlineTimer deadline) const;
+    void acceptRequests();
+    void readRequest(QLocalSocket *client);
+
+    QString m_folder;
+    QString m_base;
+    QLockFile m_lock;
+    // After the lock, so that it closes (and removes its socket file) before the lock is let go:
+    // the next holder's fresh socket must not be removed by this one's end.
+    QLocalServer m_server;
+};

@@ -1,0 +1,236 @@
+// The program as a process: copies of it in folders of their own, as a user keeps one per account,
+// started again, side by side, at the same moment, and after a crash; and the switches it answers
+// where no display is. Each test gives the copies a runtime directory of its own, so that they
+// never meet runs in other build trees, or the user's own client.
+#include "support/testwindow.h"
+
+#include <QLockFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kWait = 10000;
+const QByteArray kShownLine = QByteArrayLiteral("a second start asked for the window");
+
+// A program folder: a copy of the program with its icons.
+struct Folder {
+    Folder() { QFile::copy(QStringLiteral(VESTREL_INSTANCE_PATH), program()); }
+    QString program() const { return dir.filePath(QStringLiteral("vestrel")); }
+    AppDir dir;
+};
+
+// A started copy and what it has logged so far.
+struct Started {
+    QProcess process;
+    QByteArray log;
+
+    int timesShown()
+    {
+        log += process.readAllStandardError();
+        return int(log.count(kShownLine));
+    }
+    bool running() const { return process.state() == QProcess::Running; }
+    bool ended() const { return process.state() == QProcess::NotRunning; }
+    bool endedWell() const
+    {
+        return ended() && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+};
+
+} // namespace
+
+class TestLaunch : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void secondStartShowsTheFirst_data();
+    void secondStartShowsTheFirst();
+    void otherFolderRunsBeside();
+    void simultaneousStartsLeaveOne();
+    void killedHolderDoesNotBlock();
+    void switchesNeedNoDisplay_data();
+    void switchesNeedNoDisplay();
+
+private:
+    // Starts the copy in folder; a logging copy writes its tray lines to its log.
+    Started &start(const Folder &folder, const QStringList &arguments = {}, bool logging = false);
+    // The copy holds its folder's lock (it is past the point where a second start ends).
+    bool holdsLock(const Started &started) const;
+    QStringList leftInRuntime(const QString &pattern) const;
+
+    std::unique_ptr<QTemporaryDir> m_runtime;
+    std::vector<std::unique_ptr<Started>> m_started;
+};
+
+void TestLaunch::init()
+{
+    m_runtime = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_runtime->isValid());
+}
+
+void TestLaunch::cleanup()
+{
+    for (const auto &started : m_started)
+        started->process.kill();
+    for (const auto &started : m_started)
+        started->process.waitForFinished(kWait);
+    m_started.clear();
+}
+
+Started &TestLaunch::start(const Folder &folder, const QStringList &arguments, bool logging)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime->path());
+    if (logging)
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vestrel.tray.info=true"));
+    else
+        environment.remove(QStringLiteral("QT_LOGGING_RULES"));
+    auto started = std::make_unique<Started>();
+    started->process.setProcessEnvironment(environment);
+    started->process.setWorkingDirectory(folder.dir.path());
+    started->process.start(folder.program(), arguments);
+    m_started.push_back(std::move(started));
+    return *m_started.back();
+}
+
+bool TestLaunch::holdsLock(const Started &started) const
+{
+    for (const QString &name : leftInRuntime(QStringLiteral("*.lock"))) {
+        qint64 pid = 0;
+        if (QLockFile(m_runtime->filePath(name)).getLockInfo(&pid, nullptr, nullptr)
+            && pid == started.process.processId())
+            return true;
+    }
+    return false;
+}
+
+QStringList TestLaunch::leftInRuntime(const QString &pattern) const
+{
+    return QDir(m_runtime->path()).entryList({pattern}, QDir::Files | QDir::System | QDir::Hidden);
+}
+
+void TestLaunch::secondStartShowsTheFirst_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no arguments") << QStringList();
+    // Arguments other than the two switches change nothing, as before.
+    QTest::newRow("an unknown switch") << QStringList{QStringLiteral("--minimized")};
+    QTest::newRow("a file name") << QStringList{QStringLiteral("config.dat")};
+}
+
+void TestLaunch::secondStartShowsTheFirst()
+{
+    QFETCH(QStringList, arguments);
+    const Folder folder;
+    Started &first = start(folder, arguments, true);
+    QTRY_VERIFY_WITH_TIMEOUT(holdsLock(first), kWait);
+
+    Started &second = start(folder, arguments);
+    QVERIFY(second.process.waitForFinished(kWait));
+    QVERIFY(second.endedWell());
+    QTRY_COMPARE_WITH_TIMEOUT(first.timesShown(), 1, kWait);
+    QVERIFY(first.running());
+    QVERIFY(holdsLock(first));
+}
+
+void TestLaunch::otherFolderRunsBeside()
+{
+    const Folder one;
+    const Folder two;
+    Started &first = start(one, {}, true);
+    QTRY_VERIFY_WITH_TIMEOUT(holdsLock(first), kWait);
+    Started &beside = start(two, {}, true);
+    QTRY_VERIFY_WITH_TIMEOUT(holdsLock(beside), kWait);
+
+    // Each answers for its own folder only.
+    Started &again = start(two);
+    QVERIFY(again.process.waitForFinished(kWait));
+    QVERIFY(again.endedWell());
+    QTRY_COMPARE_WITH_TIMEOUT(beside.timesShown(), 1, kWait);
+    QCOMPARE(first.timesShown(), 0);
+    QVERIFY(first.running() && beside.running());
+}
+
+void TestLaunch::simultaneousStartsLeaveOne()
+{
+    const Folder folder;
+    Started &a = start(folder, {}, true);
+    Started &b = start(folder, {}, true);
+    QTRY_VERIFY_WITH_TIMEOUT(a.ended() || b.ended(), kWait);
+
+    Started &ended = a.ended() ? a : b;
+    Started &runs = a.ended() ? b : a;
+    QVERIFY(ended.endedWell());
+    QTRY_COMPARE_WITH_TIMEOUT(runs.timesShown(), 1, kWait);
+    QVERIFY(runs.running());
+    QVERIFY(holdsLock(runs));
+}
+
+void TestLaunch::killedHolderDoesNotBlock()
+{
+    const Folder folder;
+    Started &killed = start(folder);
+    QTRY_VERIFY_WITH_TIMEOUT(holdsLock(killed) && !leftInRuntime(QStringLiteral("*.socket")).isEmpty(), kWait);
+    killed.process.kill();
+    QVERIFY(killed.process.waitForFinished(kWait));
+    QCOMPARE(killed.process.exitStatus(), QProcess::CrashExit);
+    // What a crash leaves behind.
+    QCOMPARE(leftInRuntime(QStringLiteral("*.lock")).size(), 1);
+    QCOMPARE(leftInRuntime(QStringLiteral("*.socket")).size(), 1);
+
+    Started &next = start(folder, {}, true);
+    QTRY_VERIFY_WITH_TIMEOUT(holdsLock(next), kWait);
+    Started &again = start(folder);
+    QVERIFY(again.process.waitForFinished(kWait));
+    QVERIFY(again.endedWell());
+    QTRY_COMPARE_WITH_TIMEOUT(next.timesShown(), 1, kWait);
+    QVERIFY(next.running());
+}
+
+void TestLaunch::switchesNeedNoDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("output");
+    const QString version =
+        QStringLiteral("^vestrel %1\n$").arg(QRegularExpression::escape(QStringLiteral(VESTREL_VERSION)));
+    const QString usage = QStringLiteral("^Usage: vestrel .*--help.*--version.*tray");
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << version;
+    QTest::newRow("-v") << QStringList{QStringLiteral("-v")} << version;
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << usage;
+    QTest::newRow("-h") << QStringList{QStringLiteral("-h")} << usage;
+    QTest::newRow("after another argument")
+        << QStringList{QStringLiteral("--minimized"), QStringLiteral("--version")} << version;
+}
+
+void TestLaunch::switchesNeedNoDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, output);
+    const Folder folder;
+    // No display of any kind, and no platform told: the GUI could not start here.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime->path());
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(folder.program(), arguments);
+    QVERIFY(process.waitForFinished(kWait));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QString printed = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(QRegularExpression(output, QRegularExpression::DotMatchesEverythingOption).match(printed).hasMatch(),
+             qPrintable(printed));
+    QVERIFY(leftInRuntime(QStringLiteral("*")).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestLaunch)
+#include "tst_launch.moc"

@@ -1,0 +1,237 @@
+// One client per program folder, in one process: the lock, the socket and the request to show the
+// window. A start that has to wait for an answer runs on a thread of its own, so that the holder,
+// on this thread's event loop, can give one.
+#include "app/singleinstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <chrono>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kHome = QStringLiteral("/home/tern");
+
+// A start on a thread of its own. It ends there, letting go of whatever it took.
+class LaterStart
+{
+public:
+    LaterStart(const QString &folder, const QString &home, const QString &place, std::chrono::milliseconds patience)
+        : m_thread(QThread::create([=, this] {
+              SingleInstance later(folder, home, place);
+              m_claim = later.claim(patience);
+              m_held = later.holdsLock();
+          }))
+    {
+        m_thread->start();
+    }
+    ~LaterStart() { m_thread->wait(); }
+
+    // Runs this thread's event loop meanwhile, so that a holder here can answer.
+    SingleInstance::Claim result()
+    {
+        while (!m_thread->wait(QDeadlineTimer(10)))
+            QCoreApplication::processEvents();
+        return m_claim;
+    }
+    bool held() const { return m_held; }
+
+private:
+    std::unique_ptr<QThread> m_thread;
+    SingleInstance::Claim m_claim = SingleInstance::Claim::NoAnswer;
+    bool m_held = false;
+};
+
+SingleInstance::Claim claimMeanwhile(const QString &folder, const QString &home, const QString &place,
+                                     std::chrono::milliseconds patience)
+{
+    return LaterStart(folder, home, place, patience).result();
+}
+
+// The PID of a process that has ended.
+qint64 deadPid()
+{
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("echo $$")});
+    if (!shell.waitForFinished() || shell.exitCode() != 0)
+        return 0;
+    return shell.readAllStandardOutput().trimmed().toLongLong();
+}
+
+} // namespace
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void secondStartShowsTheFirst_data();
+    void secondStartShowsTheFirst();
+    void otherFolderOrUserStartsBeside_data();
+    void otherFolderOrUserStartsBeside();
+    void leftoversOfADeadHolderDoNotBlock_data();
+    void leftoversOfADeadHolderDoNotBlock();
+    void holderThatDoesNotAnswer_data();
+    void holderThatDoesNotAnswer();
+    void noPlaceForTheLockStillStarts();
+
+private:
+    QString folder(const QString &name) const { return m_root->filePath(name); }
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<QTemporaryDir> m_place;
+};
+
+void TestSingleInstance::init()
+{
+    m_root = std::make_unique<QTemporaryDir>();
+    m_place = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_root->isValid() && m_place->isValid());
+    QDir root(m_root->path());
+    QVERIFY(root.mkpath(QStringLiteral("one/sub")) && root.mkpath(QStringLiteral("two")));
+    QVERIFY(QFile::link(folder(QStringLiteral("one")), folder(QStringLiteral("link-to-one"))));
+}
+
+void TestSingleInstance::secondStartShowsTheFirst_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::newRow("same path") << QStringLiteral("one");
+    QTest::newRow("through a link") << QStringLiteral("link-to-one");
+    QTest::newRow("roundabout path") << QStringLiteral("one/sub/../");
+}
+
+void TestSingleInstance::secondStartShowsTheFirst()
+{
+    QFETCH(QString, second);
+    SingleInstance first(folder(QStringLiteral("one")), kHome, m_place->path());
+    QSignalSpy shown(&first, &SingleInstance::showRequested);
+    QCOMPARE(first.claim(), SingleInstance::Claim::Start);
+    QVERIFY(first.holdsLock());
+
+    QCOMPARE(claimMeanwhile(folder(second), kHome, m_place->path(), 10s), SingleInstance::Claim::Shown);
+    QCOMPARE(shown.count(), 1);
+    // The first keeps the folder: a third start is sent to it as well.
+    QCOMPARE(claimMeanwhile(folder(second), kHome, m_place->path(), 10s), SingleInstance::Claim::Shown);
+    QCOMPARE(shown.count(), 2);
+}
+
+void TestSingleInstance::otherFolderOrUserStartsBeside_data()
+{
+    QTest::addColumn<QString>("otherFolder");
+    QTest::addColumn<QString>("otherHome");
+    QTest::newRow("other folder") << QStringLiteral("two") << kHome;
+    QTest::newRow("folder inside") << QStringLiteral("one/sub") << kHome;
+    QTest::newRow("other user") << QStringLiteral("one") << QStringLiteral("/home/skua");
+}
+
+void TestSingleInstance::otherFolderOrUserStartsBeside()
+{
+    QFETCH(QString, otherFolder);
+    QFETCH(QString, otherHome);
+    SingleInstance first(folder(QStringLiteral("one")), kHome, m_place->path());
+    QCOMPARE(first.claim(), SingleInstance::Claim::Start);
+    SingleInstance other(folder(otherFolder), otherHome, m_place->path());
+    QSignalSpy shown(&first, &SingleInstance::showRequested);
+    QCOMPARE(other.claim(1s), SingleInstance::Claim::Start);
+    QVERIFY(first.holdsLock() && other.holdsLock());
+    QVERIFY(other.socketPath() != first.socketPath());
+
+    // Each answers for its own folder only.
+    QSignalSpy otherShown(&other, &SingleInstance::showRequested);
+    QCOMPARE(claimMeanwhile(folder(otherFolder), otherHome, m_place->path(), 10s), SingleInstance::Claim::Shown);
+    QCOMPARE(otherShown.count(), 1);
+    QCOMPARE(shown.count(), 0);
+}
+
+void TestSingleInstance::leftoversOfADeadHolderDoNotBlock_data()
+{
+    QTest::addColumn<bool>("socketLeft");
+    QTest::newRow("lock file") << false;
+    QTest::newRow("lock and socket files") << true;
+}
+
+void TestSingleInstance::leftoversOfADeadHolderDoNotBlock()
+{
+    QFETCH(bool, socketLeft);
+    SingleInstance next(folder(QStringLiteral("one")), kHome, m_place->path());
+    QSignalSpy shown(&next, &SingleInstance::showRequested);
+
+    // A lock file as QLockFile writes it, but naming a process that has ended.
+    QByteArray contents;
+    {
+        QLockFile scratch(m_place->filePath(QStringLiteral("scratch.lock")));
+        QVERIFY(scratch.tryLock(0));
+        QFile written(m_place->filePath(QStringLiteral("scratch.lock")));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        contents = written.readAll();
+    }
+    const qint64 pid = deadPid();
+    QVERIFY(pid > 0);
+    contents = QByteArray::number(pid) + contents.mid(contents.indexOf('\n'));
+    QFile left(next.lockPath());
+    QVERIFY(left.open(QIODevice::WriteOnly) && left.write(contents) == contents.size());
+    left.close();
+    if (socketLeft) {
+        QFile socket(next.socketPath());
+        QVERIFY(socket.open(QIODevice::WriteOnly));
+    }
+
+    QCOMPARE(next.claim(1s), SingleInstance::Claim::Start);
+    QVERIFY(next.holdsLock());
+    // It listens where the dead one's socket was.
+    QCOMPARE(claimMeanwhile(folder(QStringLiteral("one")), kHome, m_place->path(), 10s), SingleInstance::Claim::Shown);
+    QCOMPARE(shown.count(), 1);
+}
+
+void TestSingleInstance::holderThatDoesNotAnswer_data()
+{
+    QTest::addColumn<bool>("letsGo");
+    QTest::addColumn<int>("patience");
+    QTest::addColumn<SingleInstance::Claim>("expected");
+    QTest::newRow("lets go of the lock meanwhile") << true << 10000 << SingleInstance::Claim::Start;
+    QTest::newRow("keeps the lock") << false << 300 << SingleInstance::Claim::NoAnswer;
+}
+
+// The holder has the lock but no socket: it is still starting, or on its way out, or stuck.
+void TestSingleInstance::holderThatDoesNotAnswer()
+{
+    QFETCH(bool, letsGo);
+    QFETCH(int, patience);
+    QFETCH(SingleInstance::Claim, expected);
+    const SingleInstance names(folder(QStringLiteral("one")), kHome, m_place->path());
+    QLockFile holder(names.lockPath());
+    QVERIFY(holder.tryLock(0));
+    if (expected == SingleInstance::Claim::NoAnswer)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("does not answer")));
+
+    LaterStart later(folder(QStringLiteral("one")), kHome, m_place->path(), std::chrono::milliseconds(patience));
+    if (letsGo) {
+        // Long enough for the later start to have found the lock taken and the socket missing.
+        QTest::qWait(300);
+        holder.unlock();
+    }
+    QCOMPARE(later.result(), expected);
+    QCOMPARE(later.held(), expected == SingleInstance::Claim::Start);
+}
+
+// Where no lock can be made at all, the client runs unguarded rather than not at all.
+void TestSingleInstance::noPlaceForTheLockStillStarts()
+{
+    SingleInstance first(folder(QStringLiteral("one")), kHome, m_place->filePath(QStringLiteral("gone")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("without the one-at-a-time guard")));
+    QCOMPARE(first.claim(1s), SingleInstance::Claim::Start);
+    QVERIFY(!first.holdsLock());
+}
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_singleinstance.moc"
