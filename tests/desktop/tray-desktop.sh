@@ -169,7 +169,8 @@ menu_windows() {
 menu_window() { menu_windows | head -n 1; }
 menu_open() { [[ -n $(menu_window) ]]; }
 
-requests() { grep -c '^request .* ok$' "$work/simulator.log"; }
+# "request <n> user=<name> ok from <address> localip=<address>" for each accepted update.
+requests() { grep -cE '^request [0-9]+ user=[^ ]+ ok( |$)' "$work/simulator.log"; }
 requests_above() { (($(requests) > $1)); }
 # Alive and not yet a zombie: an ended child stays visible to kill -0 until it is waited for.
 running() {
