@@ -8,6 +8,8 @@
 #include <QCursor>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
 
@@ -113,6 +115,7 @@ private slots:
     void translatesQtActivations_data();
     void translatesQtActivations();
     void realNotificationAreaKeepsItsMenuToItself();
+    void realNotificationAreaReportsChangesAndForgetsItsIcon();
 };
 
 void TestTray::trayNumbersFromTheTray_data()
@@ -418,6 +421,48 @@ void TestTray::realNotificationAreaKeepsItsMenuToItself()
     QCOMPARE(area.Shell_NotifyIcon(NotificationArea::NIM_DELETE, nid), added);
     QVERIFY(!area.isIconPresent());
     QVERIFY(!area.Shell_NotifyIcon(NotificationArea::NIM_DELETE, nid));
+}
+
+void TestTray::realNotificationAreaReportsChangesAndForgetsItsIcon()
+{
+    bool desktopHasArea = false;
+    QtNotificationArea area([&desktopHasArea] { return desktopHasArea; });
+    QSignalSpy changes(&area, &NotificationArea::availabilityChanged);
+    const auto icon = area.findChild<QSystemTrayIcon *>();
+    QVERIFY(icon);
+    NOTIFYICONDATA nid;
+    nid.uID = 1;
+    nid.hIcon = QIcon(QStringLiteral(":/vestrel-16.png"));
+
+    // Only changes are reported, once each, however often the area is asked.
+    for (bool now : {false, true, true, false, false, true}) {
+        desktopHasArea = now;
+        area.pollAvailability();
+        area.pollAvailability();
+    }
+    QCOMPARE(changes.size(), 3);
+    QCOMPARE(changes.at(0).first().toBool(), true);
+    QCOMPARE(changes.at(1).first().toBool(), false);
+    QCOMPARE(changes.at(2).first().toBool(), true);
+
+    // The icon goes with the area, hidden so that Qt does not bring it back on its own. (Headless, Qt's
+    // tray icon finds no X11 signal for a tray coming or going, and says so once.)
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("systemTrayWindowChanged")));
+    QVERIFY(area.Shell_NotifyIcon(NotificationArea::NIM_ADD, nid));
+    desktopHasArea = false;
+    area.pollAvailability();
+    QVERIFY(!area.isIconPresent());
+    QVERIFY(!icon->isVisible());
+    QVERIFY(!area.Shell_NotifyIcon(NotificationArea::NIM_ADD, nid));
+
+    // A new area gets the icon only when it is added again.
+    desktopHasArea = true;
+    area.pollAvailability();
+    QVERIFY(!icon->isVisible());
+    QVERIFY(area.Shell_NotifyIcon(NotificationArea::NIM_ADD, nid));
+    QVERIFY(area.isIconPresent());
+    QCOMPARE(area.findChildren<QSystemTrayIcon *>().size(), 1);
 }
 
 QTEST_MAIN(TestTray)
