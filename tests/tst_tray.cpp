@@ -1,6 +1,6 @@
 // The window's visibility behind the tray icon: the transitions between In tray, Shown and Ended,
 // the tray's pop-up menu, closes from the user and from the system, a desktop without a
-// notification area, and the translation of Qt's tray activations.
+// notification area or whose area comes and goes, and the translation of Qt's tray activations.
 #include "support/testwindow.h"
 #include "tray/qtnotificationarea.h"
 
@@ -18,6 +18,9 @@ using Activations = QList<QPair<QSystemTrayIcon::ActivationReason, int>>;
 namespace {
 
 enum class Choice { Dismiss, Property, Exit };
+
+// Where the window is, as the user finds it.
+enum class Place { InTray, OnTaskbar, Shown, Inconsistent };
 
 // Records, for each window event, whether the tray icon was present at that moment, so that the
 // order of the icon's addition or removal against the window's own changes can be read back.
@@ -94,6 +97,23 @@ QList<int> translate(const Activations &activations)
 } // namespace
 
 Q_DECLARE_METATYPE(Choice)
+Q_DECLARE_METATYPE(Place)
+
+namespace {
+
+Place placeOf(TestWindow &t)
+{
+    const bool minimised = t->WindowState() == frmDDNS::vbMinimized;
+    if (!t->isVisible() && minimised && t.tray.present)
+        return Place::InTray;
+    if (t->isVisible() && minimised && !t.tray.present)
+        return Place::OnTaskbar;
+    if (t->isVisible() && t->WindowState() == frmDDNS::vbNormal && !t.tray.present)
+        return Place::Shown;
+    return Place::Inconsistent;
+}
+
+} // namespace
 
 class TestTray : public QObject
 {
@@ -111,6 +131,8 @@ private slots:
     void systemCloseEndsAndRemovesTheIcon_data();
     void systemCloseEndsAndRemovesTheIcon();
     void withoutNotificationAreaTheWindowStaysReachable();
+    void followsTheNotificationArea_data();
+    void followsTheNotificationArea();
     void draggingPastTheClientAreaIsNoTrayNumber();
     void translatesQtActivations_data();
     void translatesQtActivations();
@@ -352,6 +374,61 @@ void TestTray::withoutNotificationAreaTheWindowStaysReachable()
     t->setWindowStateValue(frmDDNS::vbNormal);
     t->setWindowStateValue(frmDDNS::vbMinimized);
     QVERIFY(t->isVisible());
+    QVERIFY(!t.services.ended);
+}
+
+void TestTray::followsTheNotificationArea_data()
+{
+    QTest::addColumn<bool>("trayAtStart");
+    QTest::addColumn<bool>("openFirst");
+    QTest::addColumn<QList<bool>>("changes");
+    QTest::addColumn<Place>("place");
+
+    QTest::newRow("appears while minimised on the taskbar") << false << false << QList<bool>{true} << Place::InTray;
+    QTest::newRow("appears while open") << false << true << QList<bool>{true} << Place::Shown;
+    QTest::newRow("goes away while in the tray") << true << false << QList<bool>{false} << Place::OnTaskbar;
+    QTest::newRow("goes away while open") << true << true << QList<bool>{false} << Place::Shown;
+    QTest::newRow("goes away and comes back") << true << false << QList<bool>{false, true} << Place::InTray;
+    QTest::newRow("appears and goes away") << false << false << QList<bool>{true, false} << Place::OnTaskbar;
+    QTest::newRow("goes and comes twice") << true << false << QList<bool>{false, true, false, true} << Place::InTray;
+}
+
+void TestTray::followsTheNotificationArea()
+{
+    QFETCH(bool, trayAtStart);
+    QFETCH(bool, openFirst);
+    QFETCH(QList<bool>, changes);
+    QFETCH(Place, place);
+
+    TestWindow t;
+    t.tray.available = trayAtStart;
+    t->load();
+    QCOMPARE(placeOf(t), trayAtStart ? Place::InTray : Place::OnTaskbar);
+    if (openFirst) {
+        // Opened from the tray, or restored from the taskbar.
+        if (trayAtStart)
+            t.tray.activate(WM_LBUTTONDBLCLK);
+        else
+            t->setWindowStateValue(frmDDNS::vbNormal);
+        QCOMPARE(placeOf(t), Place::Shown);
+    }
+
+    for (bool available : changes)
+        t.tray.setAvailable(available);
+    QCOMPARE(placeOf(t), place);
+
+    // Wherever it went, the window keeps working as it does with or without an area.
+    const bool available = changes.last();
+    if (place == Place::Shown) {
+        t->setWindowStateValue(frmDDNS::vbMinimized);
+        QCOMPARE(placeOf(t), available ? Place::InTray : Place::OnTaskbar);
+    } else if (place == Place::InTray) {
+        t.tray.activate(WM_LBUTTONDBLCLK);
+        QCOMPARE(placeOf(t), Place::Shown);
+    } else {
+        t->setWindowStateValue(frmDDNS::vbNormal);
+        QCOMPARE(placeOf(t), Place::Shown);
+    }
     QVERIFY(!t.services.ended);
 }
 
