@@ -1,6 +1,6 @@
 // The window's visibility behind the tray icon: the transitions between In tray, Shown and Ended,
 // the tray's pop-up menu, closes from the user and from the system, a desktop without a
-// notification area, and the translation of Qt's tray activations.
+// notification area or whose area comes and goes, and the translation of Qt's tray activations.
 #include "support/testwindow.h"
 #include "tray/qtnotificationarea.h"
 
@@ -8,6 +8,8 @@
 #include <QCursor>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
 
@@ -16,6 +18,9 @@ using Activations = QList<QPair<QSystemTrayIcon::ActivationReason, int>>;
 namespace {
 
 enum class Choice { Dismiss, Property, Exit };
+
+// Where the window is, as the user finds it.
+enum class Place { InTray, OnTaskbar, Shown, Inconsistent };
 
 // Records, for each window event, whether the tray icon was present at that moment, so that the
 // order of the icon's addition or removal against the window's own changes can be read back.
@@ -95,6 +100,23 @@ QList<int> translate(const Activations &activations)
 } // namespace
 
 Q_DECLARE_METATYPE(Choice)
+Q_DECLARE_METATYPE(Place)
+
+namespace {
+
+Place placeOf(TestWindow &t)
+{
+    const bool minimised = t->WindowState() == frmDDNS::vbMinimized;
+    if (!t->isVisible() && minimised && t.tray.present)
+        return Place::InTray;
+    if (t->isVisible() && minimised && !t.tray.present)
+        return Place::OnTaskbar;
+    if (t->isVisible() && t->WindowState() == frmDDNS::vbNormal && !t.tray.present)
+        return Place::Shown;
+    return Place::Inconsistent;
+}
+
+} // namespace
 
 class TestTray : public QObject
 {
@@ -112,10 +134,13 @@ private slots:
     void systemCloseEndsAndRemovesTheIcon_data();
     void systemCloseEndsAndRemovesTheIcon();
     void withoutNotificationAreaTheWindowStaysReachable();
+    void followsTheNotificationArea_data();
+    void followsTheNotificationArea();
     void draggingPastTheClientAreaIsNoTrayNumber();
     void translatesQtActivations_data();
     void translatesQtActivations();
     void realNotificationAreaKeepsItsMenuToItself();
+    void realNotificationAreaReportsChangesAndForgetsItsIcon();
 };
 
 void TestTray::trayNumbersFromTheTray_data()
@@ -362,6 +387,61 @@ void TestTray::withoutNotificationAreaTheWindowStaysReachable()
     QVERIFY(!t.services.ended);
 }
 
+void TestTray::followsTheNotificationArea_data()
+{
+    QTest::addColumn<bool>("trayAtStart");
+    QTest::addColumn<bool>("openFirst");
+    QTest::addColumn<QList<bool>>("changes");
+    QTest::addColumn<Place>("place");
+
+    QTest::newRow("appears while minimised on the taskbar") << false << false << QList<bool>{true} << Place::InTray;
+    QTest::newRow("appears while open") << false << true << QList<bool>{true} << Place::Shown;
+    QTest::newRow("goes away while in the tray") << true << false << QList<bool>{false} << Place::OnTaskbar;
+    QTest::newRow("goes away while open") << true << true << QList<bool>{false} << Place::Shown;
+    QTest::newRow("goes away and comes back") << true << false << QList<bool>{false, true} << Place::InTray;
+    QTest::newRow("appears and goes away") << false << false << QList<bool>{true, false} << Place::OnTaskbar;
+    QTest::newRow("goes and comes twice") << true << false << QList<bool>{false, true, false, true} << Place::InTray;
+}
+
+void TestTray::followsTheNotificationArea()
+{
+    QFETCH(bool, trayAtStart);
+    QFETCH(bool, openFirst);
+    QFETCH(QList<bool>, changes);
+    QFETCH(Place, place);
+
+    TestWindow t;
+    t.tray.available = trayAtStart;
+    t->load();
+    QCOMPARE(placeOf(t), trayAtStart ? Place::InTray : Place::OnTaskbar);
+    if (openFirst) {
+        // Opened from the tray, or restored from the taskbar.
+        if (trayAtStart)
+            t.tray.activate(WM_LBUTTONDBLCLK);
+        else
+            t->setWindowStateValue(frmDDNS::vbNormal);
+        QCOMPARE(placeOf(t), Place::Shown);
+    }
+
+    for (bool available : changes)
+        t.tray.setAvailable(available);
+    QCOMPARE(placeOf(t), place);
+
+    // Wherever it went, the window keeps working as it does with or without an area.
+    const bool available = changes.last();
+    if (place == Place::Shown) {
+        t->setWindowStateValue(frmDDNS::vbMinimized);
+        QCOMPARE(placeOf(t), available ? Place::InTray : Place::OnTaskbar);
+    } else if (place == Place::InTray) {
+        t.tray.activate(WM_LBUTTONDBLCLK);
+        QCOMPARE(placeOf(t), Place::Shown);
+    } else {
+        t->setWindowStateValue(frmDDNS::vbNormal);
+        QCOMPARE(placeOf(t), Place::Shown);
+    }
+    QVERIFY(!t.services.ended);
+}
+
 void TestTray::draggingPastTheClientAreaIsNoTrayNumber()
 {
     // With a button held the window keeps getting moves beyond its edges, at any x.
@@ -428,6 +508,48 @@ void TestTray::realNotificationAreaKeepsItsMenuToItself()
     QCOMPARE(area.Shell_NotifyIcon(NotificationArea::NIM_DELETE, nid), added);
     QVERIFY(!area.isIconPresent());
     QVERIFY(!area.Shell_NotifyIcon(NotificationArea::NIM_DELETE, nid));
+}
+
+void TestTray::realNotificationAreaReportsChangesAndForgetsItsIcon()
+{
+    bool desktopHasArea = false;
+    QtNotificationArea area([&desktopHasArea] { return desktopHasArea; });
+    QSignalSpy changes(&area, &NotificationArea::availabilityChanged);
+    const auto icon = area.findChild<QSystemTrayIcon *>();
+    QVERIFY(icon);
+    NOTIFYICONDATA nid;
+    nid.uID = 1;
+    nid.hIcon = QIcon(QStringLiteral(":/vestrel-16.png"));
+
+    // Only changes are reported, once each, however often the area is asked.
+    for (bool now : {false, true, true, false, false, true}) {
+        desktopHasArea = now;
+        area.pollAvailability();
+        area.pollAvailability();
+    }
+    QCOMPARE(changes.size(), 3);
+    QCOMPARE(changes.at(0).first().toBool(), true);
+    QCOMPARE(changes.at(1).first().toBool(), false);
+    QCOMPARE(changes.at(2).first().toBool(), true);
+
+    // The icon goes with the area, hidden so that Qt does not bring it back on its own. (Headless, Qt's
+    // tray icon finds no X11 signal for a tray coming or going, and says so once.)
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("systemTrayWindowChanged")));
+    QVERIFY(area.Shell_NotifyIcon(NotificationArea::NIM_ADD, nid));
+    desktopHasArea = false;
+    area.pollAvailability();
+    QVERIFY(!area.isIconPresent());
+    QVERIFY(!icon->isVisible());
+    QVERIFY(!area.Shell_NotifyIcon(NotificationArea::NIM_ADD, nid));
+
+    // A new area gets the icon only when it is added again.
+    desktopHasArea = true;
+    area.pollAvailability();
+    QVERIFY(!icon->isVisible());
+    QVERIFY(area.Shell_NotifyIcon(NotificationArea::NIM_ADD, nid));
+    QVERIFY(area.isIconPresent());
+    QCOMPARE(area.findChildren<QSystemTrayIcon *>().size(), 1);
 }
 
 QTEST_MAIN(TestTray)

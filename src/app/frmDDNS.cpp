@@ -265,6 +265,8 @@ void frmDDNS::wireEvents()
             return;
         dispatch([this, mouseMessage] { Form_MouseMove(0, 0, static_cast<float>(mouseMessage), 0.0f); });
     });
+    connect(&m_tray, &NotificationArea::availabilityChanged, this,
+            [this](bool) { dispatch([this] { Tray_AvailabilityChange(); }); });
 
     Timer1->start();
 }

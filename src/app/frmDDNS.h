@@ -82,6 +82,7 @@ public:
     void Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode);
     void Form_MouseMove(qint16 Button, qint16 Shift, float X, float Y);
     void submnuProperty_Click(qint16 Index);
+    void Tray_AvailabilityChange();
     void cmdConnect_Click();
     void chkDisableService_Click();
     void Timer1_Timer();

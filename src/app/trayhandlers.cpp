@@ -20,6 +20,15 @@ void frmDDNS::Form_Resize()
         showMinimized();
 }
 
+// A notification area appeared or went away. A minimised window goes where a minimised window
+// belongs now, as at start-up: into the tray behind its icon when there is one, on the taskbar when
+// there is none (its icon went with the area). A window the user has open is left alone; its icon is
+// added when it is next minimised.
+void frmDDNS::Tray_AvailabilityChange()
+{
+    Form_Resize();
+}
+
 void frmDDNS::Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode)
 {
     const int state = WindowState();

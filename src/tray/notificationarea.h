@@ -22,4 +22,8 @@ public:
 
 signals:
     void notification(quint32 uID, int mouseMessage);
+    // The desktop's notification area appeared or went away; raised on each change, never twice for
+    // the same state. An icon goes with the area: when it goes away, isIconPresent() is false and a
+    // later NIM_ADD, once an area is back, really adds the icon again.
+    void availabilityChanged(bool available);
 };

@@ -1,9 +1,12 @@
 #include "tray/qtnotificationarea.h"
 
+#include "core/logging.h"
+
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QStyleHints>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace {
 
@@ -18,9 +21,18 @@ qint64 monotonicMsecs()
 } // namespace
 
 QtNotificationArea::QtNotificationArea(QObject *parent)
-    : NotificationArea(parent), m_icon(new QSystemTrayIcon(this)),
+    : QtNotificationArea(&QSystemTrayIcon::isSystemTrayAvailable, parent)
+{}
+
+QtNotificationArea::QtNotificationArea(AvailabilityProbe probe, QObject *parent)
+    : NotificationArea(parent), m_probe(std::move(probe)), m_poll(new QTimer(this)), m_icon(new QSystemTrayIcon(this)),
       m_translator(QGuiApplication::styleHints()->mouseDoubleClickInterval())
 {
+    m_available = m_probe();
+    m_poll->setInterval(pollIntervalMs);
+    connect(m_poll, &QTimer::timeout, this, &QtNotificationArea::pollAvailability);
+    m_poll->start();
+
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         const int message = m_translator.mouseMessage(reason, monotonicMsecs());
         if (message == 0)
@@ -68,7 +80,24 @@ bool QtNotificationArea::Shell_NotifyIcon(Operation operation, const NOTIFYICOND
 
 bool QtNotificationArea::isAvailable() const
 {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    return m_probe();
+}
+
+void QtNotificationArea::pollAvailability()
+{
+    const bool available = m_probe();
+    if (available == m_available)
+        return;
+    m_available = available;
+    if (available) {
+        qCInfo(lcTray) << "notification area appeared";
+    } else {
+        // The icon went with the area; forgetting it here also keeps Qt from docking it again on its
+        // own when a tray comes back.
+        m_icon->hide();
+        qCInfo(lcTray) << "notification area went away";
+    }
+    emit availabilityChanged(available);
 }
 
 bool QtNotificationArea::isIconPresent() const

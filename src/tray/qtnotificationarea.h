@@ -3,7 +3,10 @@
 #include "tray/notificationarea.h"
 #include "tray/trayactivationtranslator.h"
 
+#include <functional>
+
 class QSystemTrayIcon;
+class QTimer;
 
 // The real notification area, on QSystemTrayIcon.
 //
@@ -13,18 +16,35 @@ class QSystemTrayIcon;
 // the StatusNotifierItem host to show. Without one, every backend only reports the right click as
 // a Context activation (XEmbed on the press, a StatusNotifierItem host through its ContextMenu
 // call, the Windows shell on the release) and the menu opens exactly once, from the window.
+//
+// Qt tells nobody when a notification area appears or goes away, so the area asks every two seconds.
+// When the area goes away the icon is hidden here at once: Qt's XEmbed backend would otherwise dock
+// a still visible icon by itself as soon as a tray comes back, even while the window is open, when
+// the icon must stay away. The window adds it again when it wants it.
 class QtNotificationArea final : public NotificationArea
 {
     Q_OBJECT
 public:
+    // Whether a notification area exists now; QSystemTrayIcon::isSystemTrayAvailable by default.
+    using AvailabilityProbe = std::function<bool()>;
+    static constexpr int pollIntervalMs = 2000;
+
     explicit QtNotificationArea(QObject *parent = nullptr);
+    explicit QtNotificationArea(AvailabilityProbe probe, QObject *parent = nullptr);
     ~QtNotificationArea() override;
 
     bool Shell_NotifyIcon(Operation operation, const NOTIFYICONDATA &nid) override;
     bool isAvailable() const override;
     bool isIconPresent() const override;
 
+    // What the timer runs: asks whether an area exists and reports a change.
+    void pollAvailability();
+
 private:
+    AvailabilityProbe m_probe;
+    QTimer *m_poll = nullptr;
+    // The answer of the last poll.
+    bool m_available = false;
     QSystemTrayIcon *m_icon = nullptr;
     TrayActivationTranslator m_translator;
     quintptr m_hWnd = 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The tray icon and the window on a real X desktop: a virtual X server, the openbox window manager
 # (it gives the window a close box) and an XEmbed tray (trayer). The program runs against the
-# service simulator on the loopback interface and is driven with xdotool like a user would.
+# service simulator on the loopback interface and is driven with xdotool like a user would. A second
+# run starts with no tray; one is started 15 s later, and then killed and started again, twice.
 #
 #   tray-desktop.sh <program> <simulator> <port> <artifacts-dir>
 #
@@ -124,7 +125,7 @@ cp -r "$(dirname "$program")/icons" "$app/icons" || fail "no icons/ beside $prog
 printf 'gw\r\ndesktop\r\ntray-test\r\n0\r\n' >"$app/config.dat"
 
 start_program() {
-    QT_QPA_PLATFORM=xcb "$app/vestrel" >"$work/$1.log" 2>&1 &
+    QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="vestrel.tray.info=true" "$app/vestrel" >"$work/$1.log" 2>&1 &
     app_pid=$!
     pids+=("$app_pid")
 }
@@ -169,7 +170,8 @@ menu_windows() {
 menu_window() { menu_windows | head -n 1; }
 menu_open() { [[ -n $(menu_window) ]]; }
 
-requests() { grep -cE '^request [0-9]+ user=[^ ]* ok( |$)' "$work/simulator.log"; }
+# "request <n> user=<name> ok from <address> localip=<address>" for each accepted update.
+requests() { grep -cE '^request [0-9]+ user=[^ ]+ ok( |$)' "$work/simulator.log"; }
 requests_above() { (($(requests) > $1)); }
 # Alive and not yet a zombie: an ended child stays visible to kill -0 until it is waited for.
 running() {
@@ -300,6 +302,7 @@ step "no notification area: the window starts minimised, and the close box keeps
 kill "$tray_pid"
 wait "$tray_pid" 2>/dev/null
 start_program vestrel-no-tray
+no_tray_started=$SECONDS
 minimised_window() {
     local id
     for id in $(xdotool search --name '^DDNS Property$' 2>/dev/null); do
@@ -317,5 +320,88 @@ click_at "$cx" "$cy" 1
 wait_until 10 is_minimised || fail "without a tray the close box did not leave the window minimised"
 running || fail "without a tray the close box ended the program"
 shot 09-no-tray-closed-minimised
+
+# The window manager's list of the windows it manages: its taskbar, were there one.
+managed() { x xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -qw "$(printf '0x%x' "$1")"; }
+# Minimised and managed: the user finds it on the taskbar.
+window_on_taskbar() {
+    local id
+    id=$(minimised_window)
+    [[ -n $id ]] && managed "$id"
+}
+# Unmapped and withdrawn from the window manager: no window of the program is viewable, iconic,
+# normal or managed.
+window_withdrawn() {
+    local id
+    window_hidden || return 1
+    for id in $(xdotool search --name '^DDNS Property$' 2>/dev/null); do
+        [[ $(x xprop -id "$id" WM_STATE 2>/dev/null) =~ Normal|Iconic ]] && return 1
+        managed "$id" && return 1
+    done
+    return 0
+}
+
+step "a tray started 15 s after the program: the icon docks and the minimised window goes into it"
+((SECONDS - no_tray_started < 15)) && sleep $((15 - (SECONDS - no_tray_started)))
+start_tray
+wait_until 10 has_icons 1 || fail "no icon docked in the tray that started later ($(icon_count) icons)"
+wait_until 10 window_withdrawn || fail "the minimised window did not go into the tray that started later"
+sleep 0.5
+has_icons 1 || fail "expected one tray icon in the later tray, found $(icon_count)"
+running || fail "the program ended when the tray appeared"
+shot 10-late-tray-docked
+
+tray_gone() {
+    kill "$tray_pid"
+    wait "$tray_pid" 2>/dev/null
+}
+
+step "the tray goes away: the window is minimised on the taskbar, never lost"
+tray_gone
+wait_until 10 window_on_taskbar || fail "after the tray went away the window is not minimised on the taskbar"
+running || fail "the program ended when the tray went away"
+shot 11-tray-gone-window-iconic
+
+step "a tray again: the icon returns and the minimised window goes back into it"
+start_tray
+wait_until 10 has_icons 1 || fail "the icon did not return to the restarted tray ($(icon_count) icons)"
+wait_until 10 window_withdrawn || fail "the minimised window did not go into the restarted tray"
+sleep 0.5
+has_icons 1 || fail "expected one tray icon in the restarted tray, found $(icon_count)"
+shot 12-tray-back
+
+step "the tray goes away again, and the window is opened from the taskbar"
+tray_gone
+wait_until 10 window_on_taskbar || fail "after the tray went away again the window is not minimised on the taskbar"
+x xdotool windowactivate --sync "$(minimised_window)" >/dev/null 2>&1
+wait_until 10 window_shown || fail "after the tray went away the window could not be brought back"
+shot 13-tray-gone-window-restored
+
+step "a tray comes while the window is open: no icon until the window is minimised"
+start_tray
+# Two of the program's polls of the tray, and then some.
+sleep 5
+has_icons 0 || fail "the icon came back while the window is open ($(icon_count) icons)"
+window_shown || fail "the open window went away when the tray came"
+shot 14-tray-back-window-open
+x xdotool windowminimize "$(shown_window)"
+wait_until 10 has_icons 1 || fail "minimising did not put the icon in the tray ($(icon_count) icons)"
+wait_until 10 window_withdrawn || fail "minimising did not put the window into the tray"
+sleep 0.5
+has_icons 1 || fail "expected one tray icon after minimising, found $(icon_count)"
+
+step "double-click on the returned icon: the window comes back and the icon goes"
+read -r ix iy < <(icon_centre)
+[[ -n ${ix:-} ]] || fail "no tray icon to click"
+click_at "$ix" "$iy" 1 2
+wait_until 10 window_shown || fail "the double-click on the returned icon did not show the window"
+wait_until 10 has_icons 0 || fail "the returned icon stayed in the tray while the window is shown"
+shot 15-shown-from-returned-icon
+
+step "the log has one line for each change of the tray, none for the polls between"
+changes=$(grep -oE 'notification area (appeared|went away)' "$work/vestrel-no-tray.log" | tr '\n' ';')
+came="notification area appeared;" went="notification area went away;"
+[[ $changes == "$came$went$came$went$came" ]] \
+    || fail "the log reports the tray's changes as: $changes"
 
 echo "PASS (screenshots in $artifacts)"

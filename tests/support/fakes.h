@@ -150,7 +150,7 @@ public:
 };
 
 // A notification area that holds at most one icon, refuses a second add, and lets the test raise
-// the shell's mouse messages.
+// the shell's mouse messages and make the area appear or go away.
 class FakeNotificationArea final : public NotificationArea
 {
     Q_OBJECT
@@ -184,6 +184,16 @@ public:
     bool isIconPresent() const override { return present; }
 
     void activate(int mouseMessage) { emit notification(uID, mouseMessage); }
+    // The desktop's notification area appears or goes away; the icon goes with it.
+    void setAvailable(bool isAvailable)
+    {
+        if (isAvailable == available)
+            return;
+        available = isAvailable;
+        if (!available)
+            present = false;
+        emit availabilityChanged(available);
+    }
 
     bool available = true;
     bool present = false;
