@@ -22,6 +22,7 @@ private slots:
     void missingBackgroundReportsAndEnds_data();
     void missingBackgroundReportsAndEnds();
     void statusTextLongerThanItsLabelShowsInItsTooltip();
+    void passwordIsMaskedWithAsterisks();
 };
 
 void TestStartup::endsMinimisedAndHiddenBehindOneTrayIcon()
@@ -220,6 +221,14 @@ void TestStartup::statusTextLongerThanItsLabelShowsInItsTooltip()
         label->setText(longError + longError);
         QVERIFY2(!tooltipOf(label).isEmpty(), qPrintable(label->objectName()));
     }
+}
+
+// Whatever bullet the style would draw.
+void TestStartup::passwordIsMaskedWithAsterisks()
+{
+    TestWindow t;
+    t->txtPassword->setText(QStringLiteral("s3cret"));
+    QCOMPARE(t->txtPassword->displayText(), QStringLiteral("******"));
 }
 
 QTEST_MAIN(TestStartup)

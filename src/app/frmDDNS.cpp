@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QTimer>
 
@@ -86,6 +87,19 @@ QFrame *line(QWidget *parent, const char *name, int y)
     f->setAutoFillBackground(true);
     return f;
 }
+
+// The password box masks with "*", as the window was drawn, whatever bullet the style prefers.
+class AsteriskMask final : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 } // namespace
 
@@ -167,6 +181,9 @@ void frmDDNS::createAccountBand()
 
     Label3 = boldLabel(this, "Label3", QStringLiteral("Password : "), {72, 80, 65, 17});
     txtPassword = textBox(this, "txtPassword", QString(), {136, 80, 89, 19});
+    auto *asterisk = new AsteriskMask;
+    asterisk->setParent(txtPassword);
+    txtPassword->setStyle(asterisk);
     txtPassword->setEchoMode(QLineEdit::Password);
     txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
 
