@@ -137,6 +137,7 @@ setup_display() {
 echo "bench: build type $BENCH_BUILD_TYPE; service port 127.0.0.1:$BENCH_PORT; $(nproc) cores" >&2
 # The account the client logs in with, beside the binary as it expects.
 printf '\r\nbench\r\nbench\r\n0\r\n' > "$(dirname "$BENCH_PROGRAM")/config.dat"
+printf '\r\nbench\r\nbench\r\n0\r\n' > "$(dirname "$BENCH_NETNS_PROGRAM")/config.dat"
 
 setup_display
 
