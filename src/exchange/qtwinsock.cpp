@@ -57,7 +57,13 @@ bool timedOut(QAbstractSocket::SocketError error, const QString &errorString)
 QtWinsock::QtWinsock(QObject *parent)
     : Winsock(parent), m_socket(new QTcpSocket(this)), m_addresses(new MachineAddresses(this))
 {
-    connect(m_addresses, &MachineAddresses::changed, this, &Winsock::AddressChange);
+    // A new lease or another network usually comes as a burst of reports (the old address goes,
+    // the new one comes a moment later): they are raised as one event, once the burst is over, and
+    // after whatever the first report's attempt has raised meanwhile.
+    m_addressSettle.setSingleShot(true);
+    m_addressSettle.setInterval(kAddressSettleMs);
+    connect(m_addresses, &MachineAddresses::changed, &m_addressSettle, qOverload<>(&QTimer::start));
+    connect(&m_addressSettle, &QTimer::timeout, this, &Winsock::AddressChange);
     connect(m_socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState s) {
         if (s == QAbstractSocket::HostLookupState)
             m_state = sckResolvingHost;

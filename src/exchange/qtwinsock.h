@@ -4,6 +4,7 @@
 #include "exchange/winsock.h"
 
 #include <QByteArray>
+#include <QTimer>
 
 class QTcpSocket;
 
@@ -37,6 +38,8 @@ private:
 
     QTcpSocket *m_socket = nullptr;
     MachineAddresses *m_addresses = nullptr;
+    static constexpr int kAddressSettleMs = 250;
+    QTimer m_addressSettle;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
     qint32 m_localPort = 0;
