@@ -47,6 +47,7 @@ private slots:
     void connectEventShowsHostAndSendsOnce();
     void connectEventWithoutConnectionIsIgnored();
     void linkedTickSendsWithoutDeciding();
+    void unacknowledgedRequestHoldsTheNextBack();
     void droppedConnectionIsResetThenReopened();
     void tickingTheBoxDuringAnAttemptDoesNotCancelIt();
     void checkBoxHandlerRunsOnlyOnRealChanges();
@@ -225,6 +226,23 @@ void TestSupervisor::linkedTickSendsWithoutDeciding()
     QCOMPARE(t.socket.sent.size(), 3);
     QVERIFY(!t.socket.calls.contains(QStringLiteral("Close")));
     QCOMPARE(t->intRetryTicks, qint16(0));
+}
+
+// Requests do not pile up behind one the service has not acknowledged, to arrive all at once when
+// the path comes back.
+void TestSupervisor::unacknowledgedRequestHoldsTheNextBack()
+{
+    Started t;
+    t.socket.raiseConnect();
+    t.socket.sent.clear();
+    t.socket.sendBacklog = true;
+    t->Timer1_Timer();
+    t->Timer1_Timer();
+    QVERIFY(t.socket.sent.isEmpty());
+    QVERIFY(!t.socket.calls.contains(QStringLiteral("Close")));
+    t.socket.sendBacklog = false;
+    t->Timer1_Timer();
+    QCOMPARE(t.socket.sent.size(), 1);
 }
 
 void TestSupervisor::droppedConnectionIsResetThenReopened()

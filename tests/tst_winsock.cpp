@@ -43,6 +43,7 @@ private slots:
     void closeIsHarmlessTwiceAndAllowsReconnect();
     void closeDropsAPendingAttemptsEvents();
     void everyConnectionGivesUpOnUnacknowledgedData();
+    void backlogWhileThePeerHasNotTakenTheData();
 
 private:
     QTcpSocket *connectAndAccept(QtWinsock &sock);
@@ -234,6 +235,28 @@ void TestWinsock::everyConnectionGivesUpOnUnacknowledgedData()
     }
 #else
     QSKIP("the limit is read back with a Linux socket option");
+#endif
+}
+
+void TestWinsock::backlogWhileThePeerHasNotTakenTheData()
+{
+#if defined(Q_OS_LINUX)
+    QtWinsock sock;
+    QVERIFY(!sock.SendBacklog());
+    QTcpSocket *peer = connectAndAccept(sock);
+    QVERIFY(peer);
+    sock.SendData(QStringLiteral("small request"));
+    QTRY_VERIFY_WITH_TIMEOUT(!sock.SendBacklog(), kWait);
+    // A peer that takes nothing: the windows fill up and the data waits.
+    peer->setReadBufferSize(1);
+    sock.SendData(QString(8 << 20, u'x'));
+    QTest::qWait(200);
+    QVERIFY(sock.SendBacklog());
+    peer->setReadBufferSize(0);
+    qint64 taken = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((taken += peer->readAll().size()) >= (8 << 20) + 13 && !sock.SendBacklog(), kWait);
+#else
+    QSKIP("the backlog is read with a Linux socket option");
 #endif
 }
 

@@ -105,8 +105,15 @@ void frmDDNS::Timer1_Timer()
         }
         cmdConnect_Click();
     }
-    if (Winsock1.State() == Winsock::sckConnected)
-        SendUpdateRequest();
+    if (Winsock1.State() == Winsock::sckConnected) {
+        // The last request still waits for the service's acknowledgement: the path has gone quiet.
+        // Another one stacked behind it would only reach the service in a burst when the path
+        // comes back; the connection's unacknowledged-data limit ends a path that stays dead.
+        if (Winsock1.SendBacklog())
+            m_log.heldBack();
+        else
+            SendUpdateRequest();
+    }
 }
 
 void frmDDNS::Winsock1_Connect()

@@ -76,8 +76,17 @@ void ExchangeLog::outcome(bool online, const QString &address)
                   printable(address).constData());
 }
 
+void ExchangeLog::heldBack()
+{
+    if (std::exchange(m_heldBackWritten, true))
+        return;
+    qCWarning(lcExchange, "the service has not acknowledged the last request; holding the next ones back");
+}
+
 void ExchangeLog::localAddress(const QString &address)
 {
+    // Called as each request goes out: whatever held requests back is over.
+    m_heldBackWritten = false;
     if (address == m_localAddress)
         return;
     m_localAddress = address;

@@ -21,11 +21,14 @@ public:
     void socketError(int number, const QString &description);
     void outcome(bool online, const QString &address);
     void localAddress(const QString &address);
+    // A tick's request was held back: the last one is still unacknowledged.
+    void heldBack();
     void serviceSwitched(bool disabled);
 
 private:
     bool m_linked = false;
     bool m_givenUpWritten = false;
+    bool m_heldBackWritten = false;
     std::optional<std::pair<int, QString>> m_lastError;
     std::optional<std::pair<bool, QString>> m_lastOutcome;
     QString m_localAddress;

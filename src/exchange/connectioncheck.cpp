@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #if defined(Q_OS_LINUX)
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #elif defined(Q_OS_WIN)
 #include <winsock2.h>
@@ -35,6 +37,18 @@ bool localAddressGone(const QHostAddress &local, const QList<QHostAddress> &mach
         target.setScopeId(QString());
         return plain == target;
     });
+}
+
+qint64 unacknowledgedBytes(qintptr descriptor)
+{
+#if defined(Q_OS_LINUX)
+    int queued = 0;
+    if (descriptor >= 0 && ::ioctl(static_cast<int>(descriptor), SIOCOUTQ, &queued) == 0)
+        return queued;
+#else
+    Q_UNUSED(descriptor);
+#endif
+    return -1;
 }
 
 bool setUnacknowledgedLimit(qintptr descriptor, int milliseconds)

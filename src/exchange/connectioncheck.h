@@ -13,6 +13,10 @@ bool localAddressGone(const QHostAddress &local, const QList<QHostAddress> &mach
 // enough for a busy path, short enough that requests do not pile up behind a dead one.
 inline constexpr int kUnacknowledgedLimitMs = 25000;
 
+// Bytes written to a connected socket's descriptor that the peer has not acknowledged yet (sent or
+// still queued in the system), or -1 where the system does not say (Linux only: SIOCOUTQ).
+qint64 unacknowledgedBytes(qintptr descriptor);
+
 // Sets that limit on a connected socket's descriptor, where the system offers it (Linux:
 // TCP_USER_TIMEOUT; Windows: TCP_MAXRT, in whole seconds). False where it could not be set.
 bool setUnacknowledgedLimit(qintptr descriptor, int milliseconds);

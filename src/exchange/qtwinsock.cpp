@@ -174,6 +174,12 @@ void QtWinsock::SendData(const QString &data)
     m_socket->write(data.toLatin1());
 }
 
+bool QtWinsock::SendBacklog() const
+{
+    return m_state == sckConnected
+           && (m_socket->bytesToWrite() > 0 || unacknowledgedBytes(m_socket->socketDescriptor()) > 0);
+}
+
 bool QtWinsock::LocalAddressGone() const
 {
     return m_state == sckConnected && localAddressGone(m_socket->localAddress(), m_addresses->addresses());

@@ -26,6 +26,7 @@ public:
     void Connect() override;
     QString LocalIP() const override;
     bool LocalAddressGone() const override;
+    bool SendBacklog() const override;
     void SendData(const QString &data) override;
     void GetData(QString &data, qint16 maxLen) override;
 

@@ -40,6 +40,9 @@ public:
     // Whether the open connection's local address has left the machine, so that nothing sent on it
     // can arrive any more. False without a connection.
     virtual bool LocalAddressGone() const = 0;
+    // Whether what was sent earlier still waits for the peer: not yet handed to the system, or
+    // handed over but not acknowledged. False without a connection, or where it cannot be known.
+    virtual bool SendBacklog() const = 0;
     // Queues the whole text for sending, one byte per character. Throws VbError when not connected.
     virtual void SendData(const QString &data) = 0;
     // Moves at most maxLen received bytes, oldest first, into data (one character per byte).

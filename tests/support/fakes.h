@@ -96,6 +96,7 @@ public:
         return localIP;
     }
     bool LocalAddressGone() const override { return state == sckConnected && localAddressGone; }
+    bool SendBacklog() const override { return state == sckConnected && sendBacklog; }
     void SendData(const QString &data) override
     {
         calls << QStringLiteral("SendData");
@@ -142,6 +143,8 @@ public:
     bool failSend = false;
     // The open connection's local address has left the machine.
     bool localAddressGone = false;
+    // The peer has not acknowledged what was sent.
+    bool sendBacklog = false;
     // Runs inside Connect(), so a test can look at the window while the call is made.
     std::function<void()> onConnect;
     QStringList calls;
