@@ -84,7 +84,8 @@ void frmDDNS::Timer1_Timer()
     // A connection whose local address has left the machine (a new lease, another network) carries
     // nothing any more, though the system may take a quarter of an hour to say so. It is closed
     // as if the peer had closed it, and the decision below opens a new one from the current address.
-    if (Winsock1.State() == Winsock::sckConnected && Winsock1.LocalAddressGone()) {
+    const bool addressLeft = Winsock1.State() == Winsock::sckConnected && Winsock1.LocalAddressGone();
+    if (addressLeft) {
         m_log.addressLeft(Winsock1.LocalIP());
         closeSocket();
     }
@@ -104,6 +105,11 @@ void frmDDNS::Timer1_Timer()
             blnConnecting = false;
         }
         cmdConnect_Click();
+        // After an outcome that click only reset the caption. A connection given up for its
+        // address is reopened in this tick, as a report of the change would do: where no report
+        // comes, this tick is the only notice.
+        if (addressLeft && !blnConnecting && Winsock1.State() != Winsock::sckConnected)
+            cmdConnect_Click();
     }
     if (Winsock1.State() == Winsock::sckConnected) {
         // The last request still waits for the service's acknowledgement: the path has gone quiet.
