@@ -1,5 +1,6 @@
 // Whether an open connection's local address is still one of the machine's.
 #include "exchange/connectioncheck.h"
+#include "exchange/machineaddresses.h"
 
 #include <QTest>
 
@@ -9,6 +10,7 @@ class TestConnectionCheck : public QObject
 private slots:
     void localAddressGone_data();
     void localAddressGone();
+    void failedReadingIsNotKept();
 };
 
 void TestConnectionCheck::localAddressGone_data()
@@ -25,7 +27,7 @@ void TestConnectionCheck::localAddressGone_data()
     QTest::newRow("IPv6 present") << "2001:db8::10" << machine << false;
     QTest::newRow("IPv6 absent") << "2001:db8::11" << machine << true;
     QTest::newRow("link-local, other scope") << "fe80::1%3" << machine << false;
-    QTest::newRow("machine without any address") << "192.0.2.10" << QStringList{} << true;
+    QTest::newRow("machine list could not be read") << "192.0.2.10" << QStringList{} << false;
     QTest::newRow("local address not known") << "" << machine << false;
 }
 
@@ -39,6 +41,24 @@ void TestConnectionCheck::localAddressGone()
     for (const QString &a : std::as_const(machine))
         addresses << QHostAddress(a);
     QCOMPARE(::localAddressGone(QHostAddress(local), addresses), gone);
+}
+
+// A reading that found nothing (the query failed) is read again at the next call, even where the
+// system reports changes and a good reading would be kept until the next report.
+void TestConnectionCheck::failedReadingIsNotKept()
+{
+    const QList<QHostAddress> good{QHostAddress::LocalHost, QHostAddress(QStringLiteral("192.0.2.10"))};
+    QList<QList<QHostAddress>> readings{{}, good};
+    int reads = 0;
+    MachineAddresses machine([&] {
+        ++reads;
+        return readings.isEmpty() ? good : readings.takeFirst();
+    });
+    QVERIFY(machine.addresses().isEmpty());
+    QCOMPARE(machine.addresses(), good);
+    QCOMPARE(reads, 2);
+    machine.addresses();
+    QCOMPARE(reads, machine.watching() ? 2 : 3);
 }
 
 QTEST_GUILESS_MAIN(TestConnectionCheck)

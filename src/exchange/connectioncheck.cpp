@@ -26,7 +26,9 @@ QHostAddress unmapped(const QHostAddress &address)
 
 bool localAddressGone(const QHostAddress &local, const QList<QHostAddress> &machine)
 {
-    if (local.isNull())
+    // Loopback is always up, so an empty list is a reading that failed (no descriptors left, a
+    // sandbox that hides the interfaces), not a machine without addresses.
+    if (local.isNull() || machine.isEmpty())
         return false;
     const QHostAddress wanted = unmapped(local);
     return std::none_of(machine.cbegin(), machine.cend(), [&wanted](const QHostAddress &address) {

@@ -12,7 +12,10 @@
 #include <cerrno>
 #endif
 
-MachineAddresses::MachineAddresses(QObject *parent) : QObject(parent)
+MachineAddresses::MachineAddresses(QObject *parent) : MachineAddresses(&QNetworkInterface::allAddresses, parent)
+{}
+
+MachineAddresses::MachineAddresses(Reader reader, QObject *parent) : QObject(parent), m_reader(std::move(reader))
 {
 #if defined(Q_OS_LINUX)
     m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
@@ -44,9 +47,10 @@ MachineAddresses::~MachineAddresses()
 QList<QHostAddress> MachineAddresses::addresses()
 {
     if (m_stale || !watching()) {
-        m_addresses = QNetworkInterface::allAddresses();
+        m_addresses = m_reader();
         // Until the next report; a report that comes while the list is read makes it stale again.
-        m_stale = !watching();
+        // Loopback is always there, so an empty list is a failed reading, tried again next time.
+        m_stale = !watching() || m_addresses.isEmpty();
     }
     return m_addresses;
 }

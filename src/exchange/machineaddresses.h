@@ -4,6 +4,8 @@
 #include <QList>
 #include <QObject>
 
+#include <functional>
+
 class QSocketNotifier;
 
 // The machine's addresses, kept up to date cheaply. Where the system reports changes of its
@@ -13,9 +15,14 @@ class MachineAddresses : public QObject
 {
     Q_OBJECT
 public:
+    // How the list is read; the system's interfaces by default.
+    using Reader = std::function<QList<QHostAddress>()>;
+
     explicit MachineAddresses(QObject *parent = nullptr);
+    explicit MachineAddresses(Reader reader, QObject *parent = nullptr);
     ~MachineAddresses() override;
 
+    // Empty where the list could not be read: such a reading is not kept, the next call reads again.
     QList<QHostAddress> addresses();
     // Whether changes are reported, so that the list is not read on every call.
     bool watching() const { return m_fd >= 0; }
@@ -26,6 +33,7 @@ signals:
 private:
     void readReports();
 
+    Reader m_reader;
     int m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;
     bool m_stale = true;
