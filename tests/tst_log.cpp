@@ -1,5 +1,6 @@
 // The log a user reads when something goes wrong: one line per change of state, against the
 // simulated service on 127.0.0.1; quiet by default; never the password or the cookie.
+#include "app/exchangelog.h"
 #include "servicesimulator.h"
 #include "support/testwindow.h"
 
@@ -31,6 +32,8 @@ private slots:
     void cleanup();
     void oneLinePerChangeOfState();
     void quietByDefault();
+    void serviceTextCannotForgeALine_data();
+    void serviceTextCannotForgeALine();
 };
 
 void TestLog::init()
@@ -113,6 +116,30 @@ void TestLog::quietByDefault()
     c.tick();
     QTRY_COMPARE_WITH_TIMEOUT(sim.requestCount(), 2, kWait);
     QCOMPARE(g_lines, QStringList());
+}
+
+void TestLog::serviceTextCannotForgeALine_data()
+{
+    QTest::addColumn<QString>("held");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("line breaks") << QStringLiteral("1.2.3.4\r\nvestrel.exchange: forged")
+                                 << QStringLiteral("1.2.3.4\\x0d\\x0avestrel.exchange: forged");
+    // Reply bytes 0x80 to 0x9F arrive as these characters: CSI starts a terminal's escape
+    // sequence, NEL ends a line in some viewers.
+    QTest::newRow("C1 controls") << QStringLiteral("1.2.3.4\u009b2J\u0085forged\u0080")
+                                 << QStringLiteral("1.2.3.4\\x9b2J\\x85forged\\x80");
+    QTest::newRow("printable Latin-1 stays")
+        << QStringLiteral("caf\u00e9 \u00a0") << QStringLiteral("caf\u00e9 \u00a0");
+}
+
+void TestLog::serviceTextCannotForgeALine()
+{
+    QFETCH(QString, held);
+    QFETCH(QString, written);
+    QLoggingCategory::setFilterRules(QStringLiteral("vestrel.*.info=true"));
+    ExchangeLog log;
+    log.outcome(true, held);
+    QCOMPARE(g_lines, QStringList{QStringLiteral("vestrel.exchange: login succeeded; the service holds ") + written});
 }
 
 QTEST_MAIN(TestLog)

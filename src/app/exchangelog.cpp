@@ -6,13 +6,14 @@
 
 namespace {
 
-// Text from the network on one log line: control characters are written as escapes, so that a
-// reply cannot break the line or forge another.
+// Text from the network on one log line: control characters, C0 and C1 (reply bytes 0x80 to 0x9F
+// become U+0080 to U+009F: CSI starts a terminal's escape sequence, NEL ends a line in some viewers),
+// are written as escapes, so that a reply cannot break the line, forge another or drive a terminal.
 QByteArray printable(const QString &text)
 {
     QByteArray out;
     for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
             out += "\\x" + QByteArray::number(c.unicode(), 16).rightJustified(2, '0');
         else
             out += QString(c).toUtf8();
