@@ -42,10 +42,16 @@ for ns in $(ip netns list 2>/dev/null | awk '/^vst[0-9]+-[sc]/ { print $1 }'); d
   kill -0 "$pid" 2>/dev/null || ip netns del "$ns" 2>/dev/null
 done
 
-if ! ip netns add "$server" || ! ip netns add "$client"; then
-  echo "skipped: cannot make network namespaces here" >&2
-  exit 77
-fi
+# Whether namespaces can be made and entered here at all: root in a container without the right to
+# make them, or in a chroot whose root is not a mount point ("mount --make-rslave /" fails when a
+# namespace is entered), cannot. Any failure up to this point is the system's, and skips with its
+# reason; everything after it is the test's, and fails loudly.
+for ns in "$server" "$client"; do
+  if ! reason=$( { ip netns add "$ns" && ip netns exec "$ns" true; } 2>&1); then
+    echo "skipped: cannot make network namespaces here: ${reason:-ip netns failed}" >&2
+    exit 77
+  fi
+done
 set -e
 ip link add "$client_link" netns "$client" type veth peer name "$server_link" netns "$server"
 ip -n "$server" link set lo up
