@@ -8,6 +8,7 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,6 +16,11 @@
 
 #include <chrono>
 #include <memory>
+
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace std::chrono_literals;
 
@@ -68,6 +74,33 @@ qint64 deadPid()
     return shell.readAllStandardOutput().trimmed().toLongLong();
 }
 
+// The holder's window, as far as a later start can tell: it answers every request with shown.
+void answering(SingleInstance &holder, bool shown = true)
+{
+    QObject::connect(&holder, &SingleInstance::showRequested, &holder,
+                     [&holder, shown] { holder.answerShowRequests(shown); });
+}
+
+bool isRoot()
+{
+#if defined(Q_OS_UNIX)
+    return ::geteuid() == 0;
+#else
+    return false;
+#endif
+}
+
+// Hands a file over to another user, as a squatter's would be.
+bool giveAway(const QString &path)
+{
+#if defined(Q_OS_UNIX)
+    return ::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0;
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
 } // namespace
 
 class TestSingleInstance : public QObject
@@ -84,6 +117,9 @@ private slots:
     void holderThatDoesNotAnswer_data();
     void holderThatDoesNotAnswer();
     void noPlaceForTheLockStillStarts();
+    void windowNotShownIsNotReportedShown();
+    void otherUsersFilesAreNotTrusted_data();
+    void otherUsersFilesAreNotTrusted();
 
 private:
     QString folder(const QString &name) const { return m_root->filePath(name); }
@@ -114,6 +150,7 @@ void TestSingleInstance::secondStartShowsTheFirst()
 {
     QFETCH(QString, second);
     SingleInstance first(folder(QStringLiteral("one")), kHome, m_place->path());
+    answering(first);
     QSignalSpy shown(&first, &SingleInstance::showRequested);
     QCOMPARE(first.claim(), SingleInstance::Claim::Start);
     QVERIFY(first.holdsLock());
@@ -147,6 +184,8 @@ void TestSingleInstance::otherFolderOrUserStartsBeside()
     QVERIFY(other.socketPath() != first.socketPath());
 
     // Each answers for its own folder only.
+    answering(first);
+    answering(other);
     QSignalSpy otherShown(&other, &SingleInstance::showRequested);
     QCOMPARE(claimMeanwhile(folder(otherFolder), otherHome, m_place->path(), 10s), SingleInstance::Claim::Shown);
     QCOMPARE(otherShown.count(), 1);
@@ -164,6 +203,7 @@ void TestSingleInstance::leftoversOfADeadHolderDoNotBlock()
 {
     QFETCH(bool, socketLeft);
     SingleInstance next(folder(QStringLiteral("one")), kHome, m_place->path());
+    answering(next);
     QSignalSpy shown(&next, &SingleInstance::showRequested);
 
     // A lock file as QLockFile writes it, but naming a process that has ended.
@@ -231,6 +271,82 @@ void TestSingleInstance::noPlaceForTheLockStillStarts()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("without the one-at-a-time guard")));
     QCOMPARE(first.claim(1s), SingleInstance::Claim::Start);
     QVERIFY(!first.holdsLock());
+}
+
+// A holder that could not show its window (its failure box is up, it is on its way out) says so:
+// the later start keeps trying for the lock, and gives up without claiming a window appeared.
+void TestSingleInstance::windowNotShownIsNotReportedShown()
+{
+    SingleInstance first(folder(QStringLiteral("one")), kHome, m_place->path());
+    answering(first, false);
+    QSignalSpy asked(&first, &SingleInstance::showRequested);
+    QCOMPARE(first.claim(), SingleInstance::Claim::Start);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("does not answer")));
+    QCOMPARE(claimMeanwhile(folder(QStringLiteral("one")), kHome, m_place->path(), 500ms),
+             SingleInstance::Claim::NoAnswer);
+    QVERIFY(asked.count() >= 1);
+}
+
+void TestSingleInstance::otherUsersFilesAreNotTrusted_data()
+{
+    QTest::addColumn<QString>("squatted");
+    QTest::newRow("lock, in a place anyone can write") << QStringLiteral("lock");
+    QTest::newRow("the private folder itself, without a runtime directory") << QStringLiteral("folder");
+}
+
+// Another local user who makes the lock first, or the folder it lives in, must not keep this user's
+// client from starting: such files are not believed, and the client starts (unguarded at worst).
+void TestSingleInstance::otherUsersFilesAreNotTrusted()
+{
+    QFETCH(QString, squatted);
+    if (!isRoot())
+        QSKIP("handing files to another user needs root");
+    if (squatted == QLatin1String("lock")) {
+        SingleInstance victim(folder(QStringLiteral("one")), kHome, m_place->path());
+        {
+            // A lock naming a live process, as QLockFile writes it, made by another user.
+            QLockFile scratch(victim.lockPath());
+            QVERIFY(scratch.tryLock(0));
+            QFile::copy(victim.lockPath(), victim.lockPath() + QStringLiteral(".kept"));
+        }
+        QVERIFY(QFile::rename(victim.lockPath() + QStringLiteral(".kept"), victim.lockPath()));
+        QVERIFY(giveAway(victim.lockPath()));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("belongs to another user")));
+        QCOMPARE(victim.claim(1s), SingleInstance::Claim::Start);
+        return;
+    }
+
+#if defined(Q_OS_UNIX)
+    // Without a runtime directory the place is a private folder in the temporary one, never the
+    // temporary directory itself, which every user can write to.
+    const QTemporaryDir tmp;
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    qunsetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("TMPDIR", savedTmp);
+        if (!savedRuntime.isNull())
+            qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    });
+    // Squatted: the folders Qt and the client would use are made by another user first.
+    for (const QString &name : {QStringLiteral("runtime-root"), QStringLiteral("vestrel-0")}) {
+        QVERIFY(QDir(tmp.path()).mkdir(name));
+        QVERIFY(giveAway(tmp.filePath(name)));
+    }
+    QCOMPARE(SingleInstance::defaultPlace(), QString());
+    SingleInstance victim(folder(QStringLiteral("one")), kHome, SingleInstance::defaultPlace());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("without the one-at-a-time guard")));
+    QCOMPARE(victim.claim(1s), SingleInstance::Claim::Start);
+
+    // Unsquatted, the folder is made, with no access for anyone else.
+    QVERIFY(QDir(tmp.filePath(QStringLiteral("vestrel-0"))).removeRecursively());
+    const QString place = SingleInstance::defaultPlace();
+    QCOMPARE(place, tmp.filePath(QStringLiteral("vestrel-0")));
+    struct stat info {};
+    QVERIFY(::stat(QFile::encodeName(place).constData(), &info) == 0);
+    QCOMPARE(info.st_mode & 0777, 0700u);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -128,6 +128,8 @@ private slots:
     void menuChoices();
     void otherMenuIndicesDoNothing_data();
     void otherMenuIndicesDoNothing();
+    void anotherStartLearnsWhatHappened_data();
+    void anotherStartLearnsWhatHappened();
     void restoreAndMinimiseKeepTheirOrder();
     void closeRequests_data();
     void closeRequests();
@@ -258,6 +260,56 @@ void TestTray::otherMenuIndicesDoNothing()
     QCOMPARE(t.tray.calls, calls);
     QVERIFY(!t->blnExiting);
     QVERIFY(!t.services.ended);
+}
+
+enum class Asked { FromTray, DuringMenu, WhileFailureIsShown };
+Q_DECLARE_METATYPE(Asked)
+
+void TestTray::anotherStartLearnsWhatHappened_data()
+{
+    QTest::addColumn<Asked>("asked");
+    QTest::addColumn<Choice>("choice");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("in tray") << Asked::FromTray << Choice::Dismiss << true;
+    QTest::newRow("menu open, then dismissed") << Asked::DuringMenu << Choice::Dismiss << true;
+    QTest::newRow("menu open, then Exit") << Asked::DuringMenu << Choice::Exit << false;
+    QTest::newRow("failure box up") << Asked::WhileFailureIsShown << Choice::Dismiss << false;
+}
+
+// A second start of the program asks for the window. It is shown only outside the tray menu's loop,
+// and the answer says what really happened, so that the second start never reports a window that
+// did not appear.
+void TestTray::anotherStartLearnsWhatHappened()
+{
+    QFETCH(Asked, asked);
+    QFETCH(Choice, choice);
+    QFETCH(bool, shown);
+    TrayWindow t;
+    t.choice = choice;
+    QList<bool> answers;
+    const auto ask = [&] { t->showOnRequest([&answers](bool s) { answers << s; }); };
+
+    switch (asked) {
+    case Asked::FromTray:
+        ask();
+        break;
+    case Asked::DuringMenu:
+        t.whileMenuIsOpen = [&] {
+            ask();
+            QVERIFY(t.inTray());
+            QVERIFY(answers.isEmpty());
+        };
+        t.tray.activate(WM_RBUTTONDOWN);
+        QCOMPARE(t.popups.size(), 1);
+        break;
+    case Asked::WhileFailureIsShown:
+        t.services.whileBoxIsOpen = ask;
+        t->dispatch([] { throw VbError(Err::InvalidPicture, QStringLiteral("Invalid picture")); });
+        QCOMPARE(t.services.boxes.size(), 1);
+        break;
+    }
+    QCOMPARE(answers, QList<bool>{shown});
+    QCOMPARE(t.shown(), shown);
 }
 
 void TestTray::restoreAndMinimiseKeepTheirOrder()

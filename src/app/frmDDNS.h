@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -82,6 +83,9 @@ public:
     void Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode);
     void Form_MouseMove(qint16 Button, qint16 Shift, float X, float Y);
     void submnuProperty_Click(qint16 Index);
+    // A later start of the program asked for the window, as Property does. answer learns whether the
+    // window was shown: at once, or once an open tray menu has closed; never while the program ends.
+    void showOnRequest(std::function<void(bool shown)> answer);
     void Tray_AvailabilityChange();
     void cmdConnect_Click();
     void chkDisableService_Click();
@@ -195,5 +199,7 @@ private:
     bool m_ending = false;
     // Set while the tray menu is open.
     bool m_popupOpen = false;
+    // Requests for the window that came while the tray menu was open.
+    std::vector<std::function<void(bool)>> m_showAnswers;
     ExchangeLog m_log;
 };

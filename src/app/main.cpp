@@ -76,9 +76,9 @@ int main(int argc, char *argv[])
     window.load();
     if (services.hasEnded())
         return services.exitCode();
-    QObject::connect(&instance, &SingleInstance::showRequested, &window, [&window] {
+    QObject::connect(&instance, &SingleInstance::showRequested, &window, [&window, &instance] {
         qCInfo(lcTray) << "a second start asked for the window";
-        window.dispatch([&window] { window.submnuProperty_Click(0); });
+        window.showOnRequest([&instance](bool shown) { instance.answerShowRequests(shown); });
     });
     // The session is ending (log-out, shutdown, or a quit the platform asked for): that is a close
     // requested by the system, so the window closes with a reason other than the user's own, which

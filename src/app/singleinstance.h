@@ -6,9 +6,11 @@
 // held, asks the holder over that socket to show its window, and ends.
 
 #include <QDeadlineTimer>
+#include <QList>
 #include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <chrono>
@@ -33,7 +35,8 @@ public:
     // The name the lock and the socket share: the folder and the user's home, hashed. The home
     // keeps users apart where the place is shared by all of them.
     static QString nameFor(const QString &canonicalFolder, const QString &home);
-    // This user's runtime directory, or the temporary one where there is none.
+    // A directory of this user's own for the lock and the socket: the runtime directory, or a
+    // private folder in the temporary one. Empty where neither can be had.
     static QString defaultPlace();
 
     // Takes the folder, or asks its holder to show the window. A start that lost the race to a
@@ -44,8 +47,11 @@ public:
     QString lockPath() const { return m_base + QStringLiteral(".lock"); }
     QString socketPath() const { return m_base + QStringLiteral(".socket"); }
 
+    // Tells the later starts that asked for the window whether it has been shown.
+    void answerShowRequests(bool shown);
+
 signals:
-    // A later start in the same folder asked for the window.
+    // A later start in the same folder asked for the window; answerShowRequests() tells it the outcome.
     void showRequested();
 
 private:
@@ -55,8 +61,10 @@ private:
     void readRequest(QLocalSocket *client);
 
     QString m_folder;
+    QString m_place;
     QString m_base;
     QLockFile m_lock;
+    QList<QPointer<QLocalSocket>> m_waiting;
     // After the lock, so that it closes (and removes its socket file) before the lock is let go:
     // the next holder's fresh socket must not be removed by this one's end.
     QLocalServer m_server;

@@ -5,6 +5,8 @@
 #include <QMenu>
 #include <QScopedValueRollback>
 
+#include <utility>
+
 void frmDDNS::Form_Resize()
 {
     if (WindowState() != vbMinimized)
@@ -45,12 +47,30 @@ void frmDDNS::Form_MouseMove(qint16 /*Button*/, qint16 /*Shift*/, float X, float
     } else if (X == static_cast<float>(WM_RBUTTONDOWN)) {
         // Blocks until the menu closes; a chosen item runs submnuProperty_Click before this returns.
         const QPoint pos = QCursor::pos();
-        const QScopedValueRollback popupOpen(m_popupOpen, true);
-        if (execPopupMenu)
-            execPopupMenu(mnupopup, pos);
-        else
-            mnupopup->exec(pos);
+        {
+            const QScopedValueRollback popupOpen(m_popupOpen, true);
+            if (execPopupMenu)
+                execPopupMenu(mnupopup, pos);
+            else
+                mnupopup->exec(pos);
+        }
+        // What the menu's loop held back: after Exit, these are answered "not shown".
+        for (auto &answer : std::exchange(m_showAnswers, {}))
+            showOnRequest(std::move(answer));
     }
+}
+
+void frmDDNS::showOnRequest(std::function<void(bool shown)> answer)
+{
+    if (m_popupOpen) {
+        // Restored from inside the menu's loop, the window would come up under a menu that then
+        // acts on it; it comes once the menu has closed.
+        m_showAnswers.push_back(std::move(answer));
+        return;
+    }
+    dispatch([this] { submnuProperty_Click(0); });
+    // While a failure is reported (the message box is up) or after the end, nothing was shown.
+    answer(!m_ending && !m_services.hasEnded() && isVisible());
 }
 
 void frmDDNS::submnuProperty_Click(qint16 Index)
