@@ -80,5 +80,29 @@ tidy: build
 package: build
 	cd $(BUILD) && cpack
 
+# Windows: cross-built with MinGW-w64 against Qt for Windows, which scripts/qt-windows.sh provides
+# (unpacked from QT_WINDOWS_ARCHIVE when given, else built from Debian's source once), and tested
+# under Wine with a prefix of the build tree's own.
+WINDOWS_BUILD ?= build-windows
+QT_WINDOWS_ARCHIVE ?=
+.PHONY: windows-configure windows test-windows
+
+windows-configure:
+	@bash scripts/install-deps.sh windows
+	qt=$$(bash scripts/qt-windows.sh $(QT_WINDOWS_ARCHIVE)) && \
+	  "$$qt/bin/qt-cmake" -G Ninja -S . -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=Release \
+	  -DVESTREL_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
+
+windows: windows-configure
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target vestrel
+	@folder=$$(bash scripts/windows-folder.sh $(WINDOWS_BUILD)) && \
+	  echo "Windows program folder: $$folder" && echo "Zipped: $$folder.zip"
+
+test-windows: windows-configure
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	bash $(WINDOWS_BUILD)/wine-run.sh --prefix
+	QT_QPA_PLATFORM=offscreen ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j $(JOBS); \
+	  status=$$?; bash $(WINDOWS_BUILD)/wine-run.sh --end; exit $$status
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(WINDOWS_BUILD)

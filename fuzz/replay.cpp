@@ -41,11 +41,11 @@ int main(int argc, char *argv[])
         std::ifstream in(path, std::ios::binary);
         std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (!in.eof() && in.fail()) {
-            std::fprintf(stderr, "%s: cannot read\n", path.c_str());
+            std::fprintf(stderr, "%s: cannot read\n", path.string().c_str());
             return 2;
         }
         // Named before it runs, so that a crash points at its input.
-        std::fprintf(stderr, "%s (%zu bytes)\n", path.c_str(), bytes.size());
+        std::fprintf(stderr, "%s (%zu bytes)\n", path.string().c_str(), bytes.size());
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size());
     }
     fuzzTeardown();

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need, if any are missing.
+#   install-deps.sh           the Linux build, its tests and tools
+#   install-deps.sh windows   the Windows build (MinGW-w64, Qt's host tools) and its tests under Wine
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,15 @@ packages=(
   clang libclang-rt-14-dev
   clang-format clang-tidy
 )
+
+if [[ "${1:-}" == windows ]]; then
+  packages=(
+    cmake ninja-build zstd qt6-base-dev qt6-base-dev-tools dpkg-dev
+    g++-mingw-w64-x86-64-posix mingw-w64-tools icoutils nsis
+    wine wine64
+    xvfb xauth x11-utils xdotool trayer imagemagick fonts-dejavu-core
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,6 +7,11 @@
 #include <QCoreApplication>
 #include <QTest>
 
+#if defined(Q_OS_WIN)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 namespace {
 
 AccountReading read(const QByteArray &bytes)
@@ -83,15 +88,28 @@ void TestAccountFile::writesFourLinesThatReadBack_data()
     QTest::newRow("line breaks in a value")
         << Account{"g\nw", "us\r\ner ", "pw\n1", false} << QByteArray("gw\r\nuser\r\npw1\r\n0\r\n")
         << Account{"gw", "user", "pw1", false};
-    // The test runs under a UTF-8 locale, so the 8-bit text in the file is UTF-8.
     const Account nonAscii{"gw", QStringLiteral("j\u00fcrgen"), QStringLiteral("p\u00e4ss \u20ac"), false};
+    const Account marked{QStringLiteral("\ufeffgw"), QStringLiteral("user"), QStringLiteral("\ufeffpw"), false};
+#if defined(Q_OS_WIN)
+    // The 8-bit text in the file is the ANSI code page's. These bytes are Windows-1252's, the code
+    // page of Western European and American Windows (and of Wine under a C or English locale).
+    if (GetACP() != 1252)
+        return;
+    QTest::newRow("non-ASCII password") << nonAscii << QByteArray("gw\r\nj\xfcrgen\r\np\xe4ss \x80\r\n0\r\n")
+                                        << nonAscii;
+    // The code page has no byte-order mark: it is written as a question mark, as Windows writes
+    // every character its code page lacks.
+    QTest::newRow("byte-order mark starting a field")
+        << marked << QByteArray("?gw\r\nuser\r\n?pw\r\n0\r\n") << Account{"?gw", "user", "?pw", false};
+#else
+    // The test runs under a UTF-8 locale, so the 8-bit text in the file is UTF-8.
     QTest::newRow("non-ASCII password") << nonAscii
                                         << QByteArray("gw\r\nj\xc3\xbcrgen\r\np\xc3\xa4ss \xe2\x82\xac\r\n0\r\n")
                                         << nonAscii;
     // A byte-order mark is a character like any other, also where a line begins.
-    const Account marked{QStringLiteral("\ufeffgw"), QStringLiteral("user"), QStringLiteral("\ufeffpw"), false};
     QTest::newRow("byte-order mark starting a field")
         << marked << QByteArray("\xef\xbb\xbfgw\r\nuser\r\n\xef\xbb\xbfpw\r\n0\r\n") << marked;
+#endif
 }
 
 void TestAccountFile::writesFourLinesThatReadBack()
@@ -251,7 +269,8 @@ void TestAccountFile::fieldLongerThanATextBoxIsRefused_data()
     QTest::newRow("as long as a box holds") << "gw\r\nuser\r\n" + most + "\r\n0\r\n" << F::None;
     // The limit counts characters of the trimmed value, not bytes of the line.
     QTest::newRow("outer spaces not counted") << "gw\r\nuser\r\n  " + most + "  \r\n0\r\n" << F::None;
-    const QByteArray mostUmlauts = QString(kMaxAccountField, QChar(0xfc)).toUtf8();
+    // Two bytes a character in UTF-8; one in Windows-1252, where the row shows nothing more.
+    const QByteArray mostUmlauts = QString(kMaxAccountField, QChar(0xfc)).toLocal8Bit();
     QTest::newRow("two bytes a character") << "gw\r\nuser\r\n" + mostUmlauts + "\r\n0\r\n" << F::None;
 }
 

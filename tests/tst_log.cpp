@@ -66,7 +66,8 @@ void TestLog::oneLinePerChangeOfState()
     }
     QTest::qWait(100);
     QStringList expected{
-        QStringLiteral("vestrel.settings: account loaded from ") + c.dir.filePath(QStringLiteral("config.dat")),
+        QStringLiteral("vestrel.settings: account loaded from ")
+            + QDir::toNativeSeparators(c.dir.filePath(QStringLiteral("config.dat"))),
         QStringLiteral("vestrel.exchange: connected to ") + at + QStringLiteral(" from 127.0.0.1"),
         QStringLiteral("vestrel.exchange: local address is 127.0.0.1"),
         QStringLiteral("vestrel.exchange: login succeeded; the service holds 127.0.0.1"),

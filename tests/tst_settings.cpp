@@ -21,7 +21,8 @@ const QString kEnterAccount = QStringLiteral("Enter your username and password. 
 
 QString accessFailed(const QString &path)
 {
-    return QStringLiteral("Failed to access file \"") + path + QLatin1Char('"');
+    // The path as the system writes it: with backslashes on Windows.
+    return QStringLiteral("Failed to access file \"") + QDir::toNativeSeparators(path) + QLatin1Char('"');
 }
 
 void fillAccount(TestWindow &t, const QString &gateway, const QString &user, const QString &password, bool ticked)

@@ -68,10 +68,15 @@ SingleInstance::Claim claimMeanwhile(const QString &folder, const QString &home,
 qint64 deadPid()
 {
     QProcess shell;
-    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("echo $$")});
-    if (!shell.waitForFinished() || shell.exitCode() != 0)
+#if defined(Q_OS_WIN)
+    shell.start(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("exit")});
+#else
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exit")});
+#endif
+    if (!shell.waitForStarted())
         return 0;
-    return shell.readAllStandardOutput().trimmed().toLongLong();
+    const qint64 pid = shell.processId();
+    return shell.waitForFinished() && shell.exitCode() == 0 ? pid : 0;
 }
 
 // The holder's window, as far as a later start can tell: it answers every request with shown.
@@ -142,7 +147,10 @@ void TestSingleInstance::secondStartShowsTheFirst_data()
 {
     QTest::addColumn<QString>("second");
     QTest::newRow("same path") << QStringLiteral("one");
+#if !defined(Q_OS_WIN)
+    // On Windows QFile::link makes a shell shortcut (.lnk), a file and no way into the folder.
     QTest::newRow("through a link") << QStringLiteral("link-to-one");
+#endif
     QTest::newRow("roundabout path") << QStringLiteral("one/sub/../");
 }
 

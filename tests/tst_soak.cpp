@@ -7,6 +7,7 @@
 // its own outcome and address, and memory stays flat once warmed up.
 #include "exchange/qtwinsock.h"
 #include "support/testwindow.h"
+#include "support/wine.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -23,7 +24,15 @@
 #include <algorithm>
 #include <optional>
 
+#if defined(Q_OS_WIN)
+// Without the shell's declarations, whose NOTIFYICONDATA the program declares as its own.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <psapi.h>
+#else
 #include <unistd.h>
+#endif
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -60,11 +69,16 @@ qint64 heapInUse()
 
 qint64 residentBytes()
 {
+#if defined(Q_OS_WIN)
+    PROCESS_MEMORY_COUNTERS counters{};
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? qint64(counters.WorkingSetSize) : -1;
+#else
     QFile statm(QStringLiteral("/proc/self/statm"));
     if (!statm.open(QIODevice::ReadOnly))
         return -1;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : -1;
+#endif
 }
 
 // What a well-formed reply must make the window show once the client has read up to its end.
@@ -535,6 +549,11 @@ void TestSoak::aClosedConnectionLeavesNothingHalfRead()
 
 void TestSoak::thousandsOfTicksAgainstAnUnrulyServer()
 {
+    // Measured: 600 ticks took 145 s, every one of them the full 200 ms, and met only 2 of the 7
+    // kinds of trouble, the byte-by-byte reply alone outlasting hundreds of ticks.
+    if (underWine())
+        QSKIP("Wine: each socket event goes through the Wine server, so that a reply dripped a byte at a "
+              "time outlasts hundreds of ticks and the run cannot meet its kinds of trouble in its time");
     UnrulyServer server;
     QVERIFY(server.listen());
 
@@ -699,7 +718,8 @@ void TestSoak::thousandsOfTicksAgainstAnUnrulyServer()
     qInfo("soak: memory bound not checked: AddressSanitizer keeps its own heap, and its leak check covers this run");
 #else
     if (secondQuarter < 0)
-        QSKIP("heap in use cannot be read here (glibc's mallinfo2 is missing)");
+        QSKIP("heap in use cannot be read here (glibc's mallinfo2 is missing: Windows has no counterpart "
+              "that leaves out what the allocator keeps)");
     QVERIFY2(lastQuarter - secondQuarter < kMaxHeapGrowth,
              qPrintable(QStringLiteral("heap in use grew by %1 kB from the second quarter of the run to the last")
                             .arg((lastQuarter - secondQuarter) / 1024)));

@@ -1,6 +1,7 @@
 // The real socket against a loopback server.
 #include "core/errors.h"
 #include "exchange/qtwinsock.h"
+#include "support/wine.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -163,9 +164,15 @@ void TestWinsock::refusedPortRaisesReadableError()
     connect(sock.findChild<QTcpSocket *>(), &QAbstractSocket::errorOccurred, this,
             [&] { raisedBeforeStateShown = int(errors.count()); });
     sock.Connect();
+    // Windows, like Linux, learns of the refusal from the event loop. Wine refuses a connection to a
+    // closed loopback port inside connect() itself, where the event is queued by design (every event
+    // arrives from the event loop), so the socket's own signal comes before it.
+    const bool refusedInsideConnect = sock.State() == Winsock::sckError;
     QCOMPARE(errors.count(), 0);
     QVERIFY(errors.wait(kWait));
     QCOMPARE(errors.count(), 1);
+    if (underWine() && refusedInsideConnect)
+        QEXPECT_FAIL("", "Wine refuses a loopback connection inside connect(), not from the event loop", Continue);
     QCOMPARE(raisedBeforeStateShown, 1);
     QCOMPARE(errors.first().at(0).value<qint16>(), qint16(10061));
     QVERIFY(!errors.first().at(1).toString().trimmed().isEmpty());
