@@ -123,6 +123,7 @@ private slots:
     void holderThatDoesNotAnswer();
     void noPlaceForTheLockStillStarts();
     void windowNotShownIsNotReportedShown();
+    void requestBeforeTheWindowWaitsForIt();
     void otherUsersFilesAreNotTrusted_data();
     void otherUsersFilesAreNotTrusted();
 
@@ -203,13 +204,17 @@ void TestSingleInstance::otherFolderOrUserStartsBeside()
 void TestSingleInstance::leftoversOfADeadHolderDoNotBlock_data()
 {
     QTest::addColumn<bool>("socketLeft");
-    QTest::newRow("lock file") << false;
-    QTest::newRow("lock and socket files") << true;
+    QTest::addColumn<bool>("pidReused"); // the dead holder's process ID is this start's own now
+    QTest::newRow("lock file") << false << false;
+    QTest::newRow("lock and socket files") << true << false;
+    // After a reboot, or under Wine at once, the next start may get the dead holder's ID.
+    QTest::newRow("lock naming this start's own process") << false << true;
 }
 
 void TestSingleInstance::leftoversOfADeadHolderDoNotBlock()
 {
     QFETCH(bool, socketLeft);
+    QFETCH(bool, pidReused);
     SingleInstance next(folder(QStringLiteral("one")), kHome, m_place->path());
     answering(next);
     QSignalSpy shown(&next, &SingleInstance::showRequested);
@@ -223,7 +228,7 @@ void TestSingleInstance::leftoversOfADeadHolderDoNotBlock()
         QVERIFY(written.open(QIODevice::ReadOnly));
         contents = written.readAll();
     }
-    const qint64 pid = deadPid();
+    const qint64 pid = pidReused ? QCoreApplication::applicationPid() : deadPid();
     QVERIFY(pid > 0);
     contents = QByteArray::number(pid) + contents.mid(contents.indexOf('\n'));
     QFile left(next.lockPath());
@@ -293,6 +298,26 @@ void TestSingleInstance::windowNotShownIsNotReportedShown()
     QCOMPARE(claimMeanwhile(folder(QStringLiteral("one")), kHome, m_place->path(), 500ms),
              SingleInstance::Claim::NoAnswer);
     QVERIFY(asked.count() >= 1);
+}
+
+// The holder takes the lock before its window exists, and the system may deliver a request while
+// the window is being made: that request is acted on and answered once the window's handler is
+// there, never dropped. The later start then ends at once and does not ask again.
+void TestSingleInstance::requestBeforeTheWindowWaitsForIt()
+{
+    SingleInstance first(folder(QStringLiteral("one")), kHome, m_place->path());
+    QCOMPARE(first.claim(), SingleInstance::Claim::Start);
+    LaterStart later(folder(QStringLiteral("one")), kHome, m_place->path(), 5s);
+    // Long enough for the request to have come in with nothing to take it.
+    QTest::qWait(500);
+
+    int asked = 0;
+    QObject::connect(&first, &SingleInstance::showRequested, &first, [&first, &asked] {
+        ++asked;
+        first.answerShowRequests(true);
+    });
+    QCOMPARE(later.result(), SingleInstance::Claim::Shown);
+    QCOMPARE(asked, 1);
 }
 
 void TestSingleInstance::otherUsersFilesAreNotTrusted_data()

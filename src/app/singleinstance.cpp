@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QMetaMethod>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 #include <utility>
 
@@ -23,6 +25,8 @@ const QByteArray kShow = QByteArrayLiteral("show\n");
 const QByteArray kShown = QByteArrayLiteral("shown\n");
 // Longer than any request: a client that sends this much without a line is not one of ours.
 constexpr qint64 kMaxRequest = 64;
+// How long an answered asker may take to read the answer and hang up.
+constexpr std::chrono::seconds kAnswerKept{10};
 
 QString canonical(const QString &folder)
 {
@@ -87,13 +91,17 @@ QString SingleInstance::defaultPlace()
     // The runtime directory is the user's own; Qt checks it. Without one, the shared temporary
     // directory would let any local user make the lock first: a folder of this user's own there.
     if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
-        const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
         if (!runtime.isEmpty())
             return runtime;
     }
     return privateFolder(QDir::tempPath() + QStringLiteral("/vestrel-") + QString::number(::geteuid()));
 #else
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // The local, not the roaming, application data: a lock must not travel to another machine.
+    const QString local = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (local.isEmpty() || !QDir(local).mkpath(QStringLiteral("Vestrel")))
+        return QString();
+    return QDir(local).filePath(QStringLiteral("Vestrel"));
 #endif
 }
 
@@ -105,7 +113,7 @@ SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience)
     }
     const QDeadlineTimer deadline(patience);
     for (;;) {
-        // A holder that died (a crash, SIGKILL) leaves its lock behind; tryLock removes it.
+        // A holder that died (a crash, a kill) leaves its lock behind; tryLock removes it.
         if (m_lock.tryLock(0)) {
             listen();
             return Claim::Start;
@@ -118,6 +126,14 @@ SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience)
         if (!ownedByUs(lockPath()) || !ownedByUs(socketPath())) {
             qCWarning(lcTray) << lockPath() << "belongs to another user - starting without the one-at-a-time guard";
             return Claim::Start;
+        }
+        // Qt judges a holder by the process ID in the lock, and an ID is reused: by this very start
+        // after a reboot or, under Wine, at once, or by another copy of the program. The system's
+        // own lock on the file says whether its holder lives; Qt writes the ID only once it holds
+        // that lock, so a lock with an ID that can be removed is a dead holder's.
+        if (qint64 pid = 0; m_lock.getLockInfo(&pid, nullptr, nullptr) && m_lock.removeStaleLockFile()) {
+            qCInfo(lcTray) << "removed the lock of a copy that has ended (it named process" << pid << ")";
+            continue;
         }
         if (askToShow(deadline))
             return Claim::Shown;
@@ -154,11 +170,13 @@ bool SingleInstance::askToShow(QDeadlineTimer deadline) const
         return false;
     // The answer comes once the holder has acted on the request; a holder that is closing down
     // drops the connection instead, and the caller tries for the lock again.
+    // The answer and the end of the connection may come together: a wait that ends with the
+    // connection (as on Windows' pipes) may still have brought the line.
     while (!socket.canReadLine()) {
         if (deadline.hasExpired() || !socket.waitForReadyRead(int(deadline.remainingTime())))
-            return false;
+            break;
     }
-    return socket.readLine() == kShown;
+    return socket.canReadLine() && socket.readLine() == kShown;
 }
 
 void SingleInstance::acceptRequests()
@@ -182,9 +200,17 @@ void SingleInstance::readRequest(QLocalSocket *client)
         client->disconnectFromServer();
         return;
     }
-    // Answered once the window has really been shown, or has not.
+    // Answered once the window has really been shown, or has not. A request that comes while the
+    // window is still being made (the system can deliver events then) waits for its handler.
     m_waiting.append(client);
-    emit showRequested();
+    if (isSignalConnected(QMetaMethod::fromSignal(&SingleInstance::showRequested)))
+        emit showRequested();
+}
+
+void SingleInstance::connectNotify(const QMetaMethod &signal)
+{
+    if (signal == QMetaMethod::fromSignal(&SingleInstance::showRequested) && !m_waiting.isEmpty())
+        QMetaObject::invokeMethod(this, &SingleInstance::showRequested, Qt::QueuedConnection);
 }
 
 void SingleInstance::answerShowRequests(bool shown)
@@ -192,9 +218,16 @@ void SingleInstance::answerShowRequests(bool shown)
     for (const QPointer<QLocalSocket> &client : std::exchange(m_waiting, {})) {
         if (!client)
             continue;
-        if (shown)
+        if (shown) {
+            // The asker ends the connection once it has read this: ending it here could lose the
+            // answer, since a Windows pipe drops what its reader has not yet taken. A peer that
+            // never reads is dropped later.
             client->write(kShown);
-        // Writes what is pending first. Without "shown" the later start tries for the lock again.
-        client->disconnectFromServer();
+            client->flush();
+            QTimer::singleShot(kAnswerKept, client, &QLocalSocket::abort);
+        } else {
+            // The later start tries for the lock again.
+            client->disconnectFromServer();
+        }
     }
 }

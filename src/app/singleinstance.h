@@ -36,12 +36,14 @@ public:
     // keeps users apart where the place is shared by all of them.
     static QString nameFor(const QString &canonicalFolder, const QString &home);
     // A directory of this user's own for the lock and the socket: the runtime directory, or a
-    // private folder in the temporary one. Empty where neither can be had.
+    // private folder in the temporary one; on Windows, Vestrel in the local application data.
+    // Empty where none can be had.
     static QString defaultPlace();
 
     // Takes the folder, or asks its holder to show the window. A start that lost the race to a
-    // holder not yet listening, or one on its way out, keeps trying for up to patience.
-    Claim claim(std::chrono::milliseconds patience = std::chrono::seconds(5));
+    // holder not yet listening, or one on its way out, keeps trying for up to patience: long
+    // enough for a first start still busy starting up, as at log-in, when the machine is busiest.
+    Claim claim(std::chrono::milliseconds patience = std::chrono::seconds(15));
     bool holdsLock() const { return m_lock.isLocked(); }
 
     QString lockPath() const { return m_base + QStringLiteral(".lock"); }
@@ -51,8 +53,12 @@ public:
     void answerShowRequests(bool shown);
 
 signals:
-    // A later start in the same folder asked for the window; answerShowRequests() tells it the outcome.
+    // A later start in the same folder asked for the window; answerShowRequests() tells it the
+    // outcome. Requests that came before anything was connected here are signalled once it is.
     void showRequested();
+
+protected:
+    void connectNotify(const QMetaMethod &signal) override;
 
 private:
     void listen();
