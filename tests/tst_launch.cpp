@@ -1,12 +1,15 @@
 // The program as a process: copies of it in folders of their own, as a user keeps one per account,
 // started again, side by side, at the same moment, and after a crash; and the switches it answers
-// where no display is. Each test gives the copies a runtime directory of its own, so that they
-// never meet runs in other build trees, or the user's own client.
+// where no display is. On Linux each test gives the copies a runtime directory of its own; on
+// Windows they keep their locks where the program does, under names of their own folders, so that
+// they never meet runs in other build trees, or the user's own client.
+#include "app/singleinstance.h"
 #include "support/testwindow.h"
 
 #include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <memory>
@@ -14,18 +17,53 @@
 
 namespace {
 
-constexpr int kWait = 10000;
+// Longer than a second start's patience with a first one still starting.
+constexpr int kWait = 30000;
 const QByteArray kShownLine = QByteArrayLiteral("a second start asked for the window");
+#if defined(Q_OS_WIN)
+// A console's text stream ends its lines so.
+const QString kEol = QStringLiteral("\r\n");
+#else
+const QString kEol = QStringLiteral("\n");
+#endif
+
+// Where the copies keep their locks: set for each test.
+QString g_place;
 
 // A program folder: a copy of the program with its icons.
 struct Folder {
-    Folder() { QFile::copy(QStringLiteral(VESTREL_INSTANCE_PATH), program()); }
-    QString program() const { return dir.filePath(QStringLiteral("vestrel")); }
+    Folder() : names(dir.path(), QStandardPaths::writableLocation(QStandardPaths::HomeLocation), g_place)
+    {
+        QFile::copy(QStringLiteral(VESTREL_INSTANCE_PATH), program());
+    }
+#if defined(Q_OS_WIN)
+    QString program() const
+    {
+        return dir.filePath(QStringLiteral("vestrel.exe"));
+    }
+#else
+    QString program() const
+    {
+        return dir.filePath(QStringLiteral("vestrel"));
+    }
+#endif
+    bool lockLeft() const
+    {
+        return QFile::exists(names.lockPath());
+    }
+    // Windows' local sockets are named pipes: nothing stays behind in the file system.
+    bool socketLeft() const
+    {
+        return QFile::exists(names.socketPath());
+    }
+
     AppDir dir;
+    const SingleInstance names;
 };
 
 // A started copy and what it has logged so far.
 struct Started {
+    const Folder *folder = nullptr;
     QProcess process;
     QByteArray log;
 
@@ -63,9 +101,12 @@ private:
     Started &start(const Folder &folder, const QStringList &arguments = {}, bool logging = false);
     // The copy holds its folder's lock (it is past the point where a second start ends).
     bool holdsLock(const Started &started) const;
-    QStringList leftInRuntime(const QString &pattern) const;
+
+    // A folder for a copy, kept until its copies have ended: Windows keeps a running program's file.
+    const Folder &newFolder() { return *m_folders.emplace_back(std::make_unique<Folder>()); }
 
     std::unique_ptr<QTemporaryDir> m_runtime;
+    std::vector<std::unique_ptr<Folder>> m_folders;
     std::vector<std::unique_ptr<Started>> m_started;
 };
 
@@ -73,6 +114,11 @@ void TestLaunch::init()
 {
     m_runtime = std::make_unique<QTemporaryDir>();
     QVERIFY(m_runtime->isValid());
+#if defined(Q_OS_WIN)
+    g_place = SingleInstance::defaultPlace();
+#else
+    g_place = m_runtime->path();
+#endif
 }
 
 void TestLaunch::cleanup()
@@ -82,6 +128,7 @@ void TestLaunch::cleanup()
     for (const auto &started : m_started)
         started->process.waitForFinished(kWait);
     m_started.clear();
+    m_folders.clear();
 }
 
 Started &TestLaunch::start(const Folder &folder, const QStringList &arguments, bool logging)
@@ -89,11 +136,14 @@ Started &TestLaunch::start(const Folder &folder, const QStringList &arguments, b
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime->path());
+    // A Windows GUI program logs to the debugger unless told to use its standard error.
+    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
     if (logging)
         environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vestrel.tray.info=true"));
     else
         environment.remove(QStringLiteral("QT_LOGGING_RULES"));
     auto started = std::make_unique<Started>();
+    started->folder = &folder;
     started->process.setProcessEnvironment(environment);
     started->process.setWorkingDirectory(folder.dir.path());
     started->process.start(folder.program(), arguments);
@@ -103,18 +153,9 @@ Started &TestLaunch::start(const Folder &folder, const QStringList &arguments, b
 
 bool TestLaunch::holdsLock(const Started &started) const
 {
-    for (const QString &name : leftInRuntime(QStringLiteral("*.lock"))) {
-        qint64 pid = 0;
-        if (QLockFile(m_runtime->filePath(name)).getLockInfo(&pid, nullptr, nullptr)
-            && pid == started.process.processId())
-            return true;
-    }
-    return false;
-}
-
-QStringList TestLaunch::leftInRuntime(const QString &pattern) const
-{
-    return QDir(m_runtime->path()).entryList({pattern}, QDir::Files | QDir::System | QDir::Hidden);
+    qint64 pid = 0;
+    return QLockFile(started.folder->names.lockPath()).getLockInfo(&pid, nullptr, nullptr)
+           && pid == started.process.processId();
 }
 
 void TestLaunch::secondStartShowsTheFirst_data()
@@ -129,7 +170,7 @@ void TestLaunch::secondStartShowsTheFirst_data()
 void TestLaunch::secondStartShowsTheFirst()
 {
     QFETCH(QStringList, arguments);
-    const Folder folder;
+    const Folder &folder = newFolder();
     Started &first = start(folder, arguments, true);
     QTRY_VERIFY_WITH_TIMEOUT(holdsLock(first), kWait);
 
@@ -143,8 +184,8 @@ void TestLaunch::secondStartShowsTheFirst()
 
 void TestLaunch::otherFolderRunsBeside()
 {
-    const Folder one;
-    const Folder two;
+    const Folder &one = newFolder();
+    const Folder &two = newFolder();
     Started &first = start(one, {}, true);
     QTRY_VERIFY_WITH_TIMEOUT(holdsLock(first), kWait);
     Started &beside = start(two, {}, true);
@@ -161,14 +202,20 @@ void TestLaunch::otherFolderRunsBeside()
 
 void TestLaunch::simultaneousStartsLeaveOne()
 {
-    const Folder folder;
+    const Folder &folder = newFolder();
     Started &a = start(folder, {}, true);
     Started &b = start(folder, {}, true);
     QTRY_VERIFY_WITH_TIMEOUT(a.ended() || b.ended(), kWait);
 
     Started &ended = a.ended() ? a : b;
     Started &runs = a.ended() ? b : a;
-    QVERIFY(ended.endedWell());
+    if (!ended.endedWell()) {
+        runs.timesShown();
+        QFAIL(qPrintable(
+            QStringLiteral("exit code %1; it logged: %2; the other logged: %3")
+                .arg(ended.process.exitCode())
+                .arg(QString::fromLocal8Bit(ended.process.readAllStandardError()), QString::fromLocal8Bit(runs.log))));
+    }
     QTRY_COMPARE_WITH_TIMEOUT(runs.timesShown(), 1, kWait);
     QVERIFY(runs.running());
     QVERIFY(holdsLock(runs));
@@ -176,15 +223,20 @@ void TestLaunch::simultaneousStartsLeaveOne()
 
 void TestLaunch::killedHolderDoesNotBlock()
 {
-    const Folder folder;
+    const Folder &folder = newFolder();
     Started &killed = start(folder);
-    QTRY_VERIFY_WITH_TIMEOUT(holdsLock(killed) && !leftInRuntime(QStringLiteral("*.socket")).isEmpty(), kWait);
+#if defined(Q_OS_WIN)
+    const bool socketFile = false;
+#else
+    const bool socketFile = true;
+#endif
+    QTRY_VERIFY_WITH_TIMEOUT(holdsLock(killed) && folder.socketLeft() == socketFile, kWait);
     killed.process.kill();
     QVERIFY(killed.process.waitForFinished(kWait));
     QCOMPARE(killed.process.exitStatus(), QProcess::CrashExit);
     // What a crash leaves behind.
-    QCOMPARE(leftInRuntime(QStringLiteral("*.lock")).size(), 1);
-    QCOMPARE(leftInRuntime(QStringLiteral("*.socket")).size(), 1);
+    QVERIFY(folder.lockLeft());
+    QCOMPARE(folder.socketLeft(), socketFile);
 
     Started &next = start(folder, {}, true);
     QTRY_VERIFY_WITH_TIMEOUT(holdsLock(next), kWait);
@@ -200,7 +252,7 @@ void TestLaunch::switchesNeedNoDisplay_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("output");
     const QString version =
-        QStringLiteral("^vestrel %1\n$").arg(QRegularExpression::escape(QStringLiteral(VESTREL_VERSION)));
+        QStringLiteral("^vestrel %1%2$").arg(QRegularExpression::escape(QStringLiteral(VESTREL_VERSION)), kEol);
     const QString usage = QStringLiteral("^Usage: vestrel .*--help.*--version.*tray");
     QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << version;
     QTest::newRow("-v") << QStringList{QStringLiteral("-v")} << version;
@@ -214,7 +266,7 @@ void TestLaunch::switchesNeedNoDisplay()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, output);
-    const Folder folder;
+    const Folder &folder = newFolder();
     // No display of any kind, and no platform told: the GUI could not start here.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -229,7 +281,7 @@ void TestLaunch::switchesNeedNoDisplay()
     const QString printed = QString::fromUtf8(process.readAllStandardOutput());
     QVERIFY2(QRegularExpression(output, QRegularExpression::DotMatchesEverythingOption).match(printed).hasMatch(),
              qPrintable(printed));
-    QVERIFY(leftInRuntime(QStringLiteral("*")).isEmpty());
+    QVERIFY(!folder.lockLeft() && !folder.socketLeft());
 }
 
 QTEST_GUILESS_MAIN(TestLaunch)
