@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-utils xdotool trayer openbox imagemagick fonts-dejavu-core fonts-liberation2
   desktop-file-utils librsvg2-bin
   iproute2
+  dbus dbus-x11
   clang libclang-rt-14-dev
   clang-format clang-tidy
 )

@@ -8,7 +8,34 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#ifdef VESTREL_HAVE_DBUS
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#endif
+
 namespace {
+
+#ifdef VESTREL_HAVE_DBUS
+const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+
+// The test Qt's platform theme makes, once, to choose its D-Bus tray: the watcher is on the session
+// bus and a host is registered with it.
+bool statusNotifierHostRegistered(const QDBusConnection &bus)
+{
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(kWatcherService))
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(get);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
+           && qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
+}
+#endif
 
 qint64 monotonicMsecs()
 {
@@ -22,7 +49,35 @@ qint64 monotonicMsecs()
 
 QtNotificationArea::QtNotificationArea(QObject *parent)
     : QtNotificationArea(&QSystemTrayIcon::isSystemTrayAvailable, parent)
-{}
+{
+    if (m_available && followWatcher()) {
+        m_poll->stop();
+        qCInfo(lcTray) << "following the D-Bus tray's watcher";
+    }
+}
+
+bool QtNotificationArea::followWatcher()
+{
+#ifdef VESTREL_HAVE_DBUS
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    // Watching before asking, so that a watcher leaving in between is not missed.
+    auto *watcher = new QDBusServiceWatcher(
+        kWatcherService, bus, QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
+        this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] { setAvailable(true); });
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] { setAvailable(false); });
+    if (!statusNotifierHostRegistered(bus)) {
+        delete watcher;
+        return false;
+    }
+    m_followsWatcher = true;
+    return true;
+#else
+    return false;
+#endif
+}
 
 QtNotificationArea::QtNotificationArea(AvailabilityProbe probe, QObject *parent)
     : NotificationArea(parent), m_probe(std::move(probe)), m_poll(new QTimer(this)), m_icon(new QSystemTrayIcon(this)),
@@ -80,12 +135,16 @@ bool QtNotificationArea::Shell_NotifyIcon(Operation operation, const NOTIFYICOND
 
 bool QtNotificationArea::isAvailable() const
 {
-    return m_probe();
+    return m_followsWatcher ? m_available : m_probe();
 }
 
 void QtNotificationArea::pollAvailability()
 {
-    const bool available = m_probe();
+    setAvailable(m_probe());
+}
+
+void QtNotificationArea::setAvailable(bool available)
+{
     if (available == m_available)
         return;
     m_available = available;

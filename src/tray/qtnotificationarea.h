@@ -17,9 +17,12 @@ class QTimer;
 // a Context activation (XEmbed on the press, a StatusNotifierItem host through its ContextMenu
 // call, the Windows shell on the release) and the menu opens exactly once, from the window.
 //
-// Qt tells nobody when a notification area appears or goes away, so the area asks every two seconds.
-// When the area goes away the icon is hidden here at once: Qt's XEmbed backend would otherwise dock
-// a still visible icon by itself as soon as a tray comes back, even while the window is open, when
+// Qt tells nobody when a notification area appears or goes away. Where Qt uses a D-Bus tray (a
+// StatusNotifierItem host answered at start), the area follows the watcher's name on the session bus
+// instead: asking Qt would open a private bus connection and block on the watcher every time, for up
+// to 25 s while the watcher hangs. Elsewhere (an X11 tray, or an injected probe) it asks every two
+// seconds, which costs next to nothing. When the area goes away the icon is hidden here at once: Qt's XEmbed backend
+// would otherwise dock a still visible icon by itself as soon as a tray comes back, even while the window is open, when
 // the icon must stay away. The window adds it again when it wants it.
 class QtNotificationArea final : public NotificationArea
 {
@@ -41,10 +44,16 @@ public:
     void pollAvailability();
 
 private:
+    // Records the area's state and reports a change.
+    void setAvailable(bool available);
+    // Starts following the session bus's StatusNotifierWatcher if Qt uses the D-Bus tray.
+    bool followWatcher();
+
     AvailabilityProbe m_probe;
     QTimer *m_poll = nullptr;
-    // The answer of the last poll.
+    // The answer of the last poll, or whether the watcher has an owner.
     bool m_available = false;
+    bool m_followsWatcher = false;
     QSystemTrayIcon *m_icon = nullptr;
     TrayActivationTranslator m_translator;
     quintptr m_hWnd = 0;
