@@ -1,8 +1,17 @@
-// Whether an open connection's local address is still one of the machine's.
+// Whether an open connection's local address is still one of the machine's, and whether the system
+// has given a connection up.
 #include "exchange/connectioncheck.h"
 #include "exchange/machineaddresses.h"
+#include "support/exchangelines.h"
+#include "support/wine.h"
 
 #include <QTest>
+
+#include <cerrno>
+
+#if defined(Q_OS_WIN)
+#include <winsock2.h>
+#endif
 
 class TestConnectionCheck : public QObject
 {
@@ -11,6 +20,9 @@ private slots:
     void localAddressGone_data();
     void localAddressGone();
     void failedReadingIsNotKept();
+    void addressChangesAreReported();
+    void systemTimedOut_data();
+    void systemTimedOut();
 };
 
 void TestConnectionCheck::localAddressGone_data()
@@ -59,6 +71,55 @@ void TestConnectionCheck::failedReadingIsNotKept()
     QCOMPARE(reads, 2);
     machine.addresses();
     QCOMPARE(reads, machine.watching() ? 2 : 3);
+}
+
+// Windows reports changes of the machine's addresses, as netlink does on Linux; where it does not, the
+// log says so, and the list is read at every call (above).
+void TestConnectionCheck::addressChangesAreReported()
+{
+    keepExchangeLines();
+    const qsizetype before = exchangeLinesWith(QStringLiteral("does not report changes of the machine's addresses"));
+    const MachineAddresses machine;
+#if defined(Q_OS_WIN)
+    if (underWine())
+        QEXPECT_FAIL("", "Wine 8's NotifyUnicastIpAddressChange is a stub: NO_ERROR, no handle, never a report",
+                     Continue);
+#endif
+    QVERIFY(machine.watching());
+    QCOMPARE(exchangeLinesWith(QStringLiteral("does not report changes of the machine's addresses")) - before,
+             machine.watching() ? 0 : 1);
+}
+
+// A connection the system gave up shows as "Connection timed out" (10060), whatever error Qt files
+// it under; Qt gives only the system's text.
+void TestConnectionCheck::systemTimedOut_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("timedOut");
+#if defined(Q_OS_WIN)
+    const QString gaveUp = qt_error_string(WSAETIMEDOUT);
+    const QString refused = qt_error_string(WSAECONNREFUSED);
+#else
+    const QString gaveUp = qt_error_string(ETIMEDOUT);
+    const QString refused = qt_error_string(ECONNREFUSED);
+#endif
+    QTest::newRow("Qt's own time-out") << int(QAbstractSocket::SocketTimeoutError) << QString() << true;
+    QTest::newRow("given up, as a network error") << int(QAbstractSocket::NetworkError) << gaveUp << true;
+    QTest::newRow("another network error") << int(QAbstractSocket::NetworkError) << refused << false;
+    QTest::newRow("closed by the peer") << int(QAbstractSocket::RemoteHostClosedError)
+                                        << QStringLiteral("The remote host closed the connection") << false;
+#if defined(Q_OS_WIN)
+    QTest::newRow("given up, as the peer's close") << int(QAbstractSocket::RemoteHostClosedError) << gaveUp << true;
+#endif
+}
+
+void TestConnectionCheck::systemTimedOut()
+{
+    QFETCH(int, error);
+    QFETCH(QString, text);
+    QFETCH(bool, timedOut);
+    QCOMPARE(::systemTimedOut(QAbstractSocket::SocketError(error), text), timedOut);
 }
 
 QTEST_GUILESS_MAIN(TestConnectionCheck)

@@ -3,6 +3,7 @@
 #include "app/exchangelog.h"
 #include "servicesimulator.h"
 #include "support/testwindow.h"
+#include "support/wine.h"
 
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -15,11 +16,14 @@ constexpr int kWait = 5000;
 const QString kPassword = QStringLiteral("s3cret-Passw0rd");
 
 QStringList g_lines;
+// What the program says once about something the system lacks, kept apart from the changes of state.
+QStringList g_systemNotes;
 
 void keepOurs(QtMsgType, const QMessageLogContext &context, const QString &message)
 {
     if (context.category && QByteArray(context.category).startsWith("vestrel."))
-        g_lines << QLatin1String(context.category) + QLatin1String(": ") + message;
+        (message.startsWith(QLatin1String("the system does not ")) ? g_systemNotes : g_lines)
+            << QLatin1String(context.category) + QLatin1String(": ") + message;
 }
 
 } // namespace
@@ -39,6 +43,7 @@ private slots:
 void TestLog::init()
 {
     g_lines.clear();
+    g_systemNotes.clear();
     qInstallMessageHandler(keepOurs);
 }
 
@@ -98,6 +103,14 @@ void TestLog::oneLinePerChangeOfState()
     expected << QStringLiteral("vestrel.exchange: connection to 127.0.0.1 closed by the service; reconnecting")
              << QStringLiteral("vestrel.exchange: connected to ") + at + QStringLiteral(" from 127.0.0.1");
     QCOMPARE(g_lines, expected);
+
+    // Windows 10 1703 and later lacks none of what the connections use. Wine lacks three, and each is
+    // said once, not at every connection or tick.
+    if (underWine())
+        QEXPECT_FAIL("", "Wine 8 lacks address reports, TCP_MAXRT and SIO_TCP_INFO", Continue);
+    QCOMPARE(g_systemNotes, QStringList());
+    if (underWine())
+        QCOMPARE(g_systemNotes.size(), 3);
 
     for (const QString &line : std::as_const(g_lines)) {
         QVERIFY2(!line.contains(kPassword) && !line.contains(QLatin1String("not-the-password")), qPrintable(line));

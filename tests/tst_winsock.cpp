@@ -1,6 +1,8 @@
 // The real socket against a loopback server.
 #include "core/errors.h"
+#include "exchange/connectioncheck.h"
 #include "exchange/qtwinsock.h"
+#include "support/exchangelines.h"
 #include "support/wine.h"
 
 #include <QSignalSpy>
@@ -12,6 +14,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#elif defined(Q_OS_WIN)
+#include <winsock2.h>
+
+#include <ws2tcpip.h>
+#if !defined(TCP_MAXRT)
+#define TCP_MAXRT 5 // the system's value, in whole seconds
+#endif
 #endif
 
 namespace {
@@ -32,6 +41,7 @@ class TestWinsock : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -45,12 +55,19 @@ private slots:
     void closeDropsAPendingAttemptsEvents();
     void everyConnectionGivesUpOnUnacknowledgedData();
     void backlogWhileThePeerHasNotTakenTheData();
+    void unacknowledgedBytesOfAQuietConnection();
 
 private:
     QTcpSocket *connectAndAccept(QtWinsock &sock);
 
     QTcpServer *m_server = nullptr;
 };
+
+void TestWinsock::initTestCase()
+{
+    // What the program says about the system is said once per program: kept from the first connection.
+    keepExchangeLines();
+}
 
 void TestWinsock::init()
 {
@@ -240,14 +257,36 @@ void TestWinsock::everyConnectionGivesUpOnUnacknowledgedData()
         QCOMPARE(::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &limit, &size), 0);
         QCOMPARE(limit, 25000u);
     }
+#elif defined(Q_OS_WIN)
+    QtWinsock sock;
+    bool everySet = true;
+    for (int connection = 0; connection < 2; ++connection) {
+        sock.Close();
+        QVERIFY(connectAndAccept(sock));
+        DWORD seconds = 0;
+        int size = sizeof seconds;
+        const auto s = SOCKET(sock.findChild<QTcpSocket *>()->socketDescriptor());
+        const bool read = ::getsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<char *>(&seconds), &size) == 0;
+        everySet = everySet && read && seconds == 25;
+        if (underWine())
+            QEXPECT_FAIL("", "Wine 8 does not implement TCP_MAXRT: WSAENOPROTOOPT", Continue);
+        QVERIFY(read);
+        if (underWine())
+            QEXPECT_FAIL("", "Wine 8 does not implement TCP_MAXRT: WSAENOPROTOOPT", Continue);
+        QCOMPARE(seconds, DWORD(25));
+    }
+    // Where the system lacks the option, the log says so once, however many connections there are.
+    QCOMPARE(exchangeLinesWith(QStringLiteral("(TCP_MAXRT)")), everySet ? 0 : 1);
 #else
-    QSKIP("the limit is read back with a Linux socket option");
+    QSKIP("the limit is read back with a system's socket option");
 #endif
 }
 
+// Where the system does not tell the unacknowledged bytes (Wine), what the socket still holds shows
+// the backlog of a peer that takes nothing.
 void TestWinsock::backlogWhileThePeerHasNotTakenTheData()
 {
-#if defined(Q_OS_LINUX)
+#if defined(Q_OS_LINUX) || defined(Q_OS_WIN)
     QtWinsock sock;
     QVERIFY(!sock.SendBacklog());
     QTcpSocket *peer = connectAndAccept(sock);
@@ -263,8 +302,27 @@ void TestWinsock::backlogWhileThePeerHasNotTakenTheData()
     qint64 taken = 0;
     QTRY_VERIFY_WITH_TIMEOUT((taken += peer->readAll().size()) >= (8 << 20) + 13 && !sock.SendBacklog(), kWait);
 #else
-    QSKIP("the backlog is read with a Linux socket option");
+    QSKIP("the backlog is read with a system's socket option");
 #endif
+}
+
+// A connection with nothing sent has nothing unacknowledged, and the system says so (Windows 10 1703
+// and later, Linux). Where it cannot, the log says so once, and only the socket's buffer counts.
+void TestWinsock::unacknowledgedBytesOfAQuietConnection()
+{
+    QtWinsock sock;
+    for (int connection = 0; connection < 2; ++connection) {
+        sock.Close();
+        QVERIFY(connectAndAccept(sock));
+        const qintptr descriptor = sock.findChild<QTcpSocket *>()->socketDescriptor();
+        const qint64 first = unacknowledgedBytes(descriptor);
+        const qint64 second = unacknowledgedBytes(descriptor);
+        QCOMPARE(second, first);
+        QCOMPARE(exchangeLinesWith(QStringLiteral("(SIO_TCP_INFO)")), first < 0 ? 1 : 0);
+        if (underWine())
+            QEXPECT_FAIL("", "Wine 8 does not implement SIO_TCP_INFO: WSAEOPNOTSUPP", Continue);
+        QCOMPARE(first, qint64(0));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestWinsock)

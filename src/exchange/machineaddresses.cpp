@@ -10,6 +10,32 @@
 #include <unistd.h>
 
 #include <cerrno>
+#elif defined(Q_OS_WIN)
+#include "core/logging.h"
+
+#include <winsock2.h>
+
+#include <ws2ipdef.h>
+
+#include <iphlpapi.h>
+
+#include <netioapi.h>
+#endif
+
+#if defined(Q_OS_WIN)
+namespace {
+
+// Called on a thread of the system's: the report is handed to the object's thread. The destructor
+// cancels the registration first, which waits for a call in progress, so the object is alive here.
+void WINAPI addressChanged(PVOID context, PMIB_UNICASTIPADDRESS_ROW /*row*/, MIB_NOTIFICATION_TYPE type)
+{
+    if (type == MibInitialNotification)
+        return;
+    auto *machine = static_cast<MachineAddresses *>(context);
+    QMetaObject::invokeMethod(machine, "reported", Qt::QueuedConnection);
+}
+
+} // namespace
 #endif
 
 MachineAddresses::MachineAddresses(QObject *parent) : MachineAddresses(&QNetworkInterface::allAddresses, parent)
@@ -31,6 +57,22 @@ MachineAddresses::MachineAddresses(Reader reader, QObject *parent) : QObject(par
     }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &MachineAddresses::readReports);
+    m_watching = true;
+#elif defined(Q_OS_WIN)
+    HANDLE handle = nullptr;
+    const NETIO_STATUS status = ::NotifyUnicastIpAddressChange(AF_UNSPEC, &addressChanged, this, FALSE, &handle);
+    // A registration without a handle cannot be a real one: nothing would ever report.
+    m_watching = status == NO_ERROR && handle != nullptr;
+    if (m_watching)
+        m_notification = handle;
+    else if (status == NO_ERROR)
+        qCInfo(lcExchange, "the system does not report changes of the machine's addresses (registered without a "
+                           "handle); the list is read afresh at every tick");
+    else
+        qCInfo(lcExchange,
+               "the system does not report changes of the machine's addresses (error %lu); the list is "
+               "read afresh at every tick",
+               static_cast<unsigned long>(status));
 #endif
 }
 
@@ -41,6 +83,9 @@ MachineAddresses::~MachineAddresses()
         delete m_notifier;
         ::close(m_fd);
     }
+#elif defined(Q_OS_WIN)
+    if (m_notification)
+        ::CancelMibChangeNotify2(static_cast<HANDLE>(m_notification));
 #endif
 }
 
@@ -67,7 +112,12 @@ void MachineAddresses::readReports()
             continue;
         break; // drained
     }
+    reported();
+#endif
+}
+
+void MachineAddresses::reported()
+{
     m_stale = true;
     emit changed();
-#endif
 }

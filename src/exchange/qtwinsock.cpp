@@ -8,8 +8,6 @@
 #include <QScopedValueRollback>
 #include <QTcpSocket>
 
-#include <cerrno>
-
 namespace {
 
 struct SocketErrorText {
@@ -38,18 +36,6 @@ SocketErrorText describe(QAbstractSocket::SocketError error)
     default:
         return {10053, nullptr};
     }
-}
-
-// Qt reports a connection that the system gave up (its unacknowledged-data limit, or too many
-// retransmissions) as a network error that carries only the system's text.
-bool timedOut(QAbstractSocket::SocketError error, const QString &errorString)
-{
-#if defined(Q_OS_UNIX)
-    return error == QAbstractSocket::NetworkError && errorString == qt_error_string(ETIMEDOUT);
-#else
-    Q_UNUSED(errorString);
-    return error == QAbstractSocket::SocketTimeoutError;
-#endif
 }
 
 } // namespace
@@ -85,13 +71,14 @@ QtWinsock::QtWinsock(QObject *parent)
     });
     connect(m_socket, &QIODevice::readyRead, this, &QtWinsock::onReadyRead);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (error == QAbstractSocket::RemoteHostClosedError) {
+        // Windows may report a connection the system gave up as closed by the peer.
+        const bool gaveUp = systemTimedOut(error, m_socket->errorString());
+        if (error == QAbstractSocket::RemoteHostClosedError && !gaveUp) {
             if (m_state == sckConnected)
                 m_state = sckClosing;
             return;
         }
-        const SocketErrorText text =
-            timedOut(error, m_socket->errorString()) ? SocketErrorText{10060, "Connection timed out"} : describe(error);
+        const SocketErrorText text = gaveUp ? SocketErrorText{10060, "Connection timed out"} : describe(error);
         const QString description = text.description ? QString::fromLatin1(text.description) : m_socket->errorString();
         const int attempt = m_attempt;
         m_state = sckError;
