@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -124,6 +126,7 @@ private slots:
     void noPlaceForTheLockStillStarts();
     void windowNotShownIsNotReportedShown();
     void requestBeforeTheWindowWaitsForIt();
+    void connectionNeverTakenUpIsMadeAfresh();
     void otherUsersFilesAreNotTrusted_data();
     void otherUsersFilesAreNotTrusted();
 
@@ -318,6 +321,29 @@ void TestSingleInstance::requestBeforeTheWindowWaitsForIt()
     });
     QCOMPARE(later.result(), SingleInstance::Claim::Shown);
     QCOMPARE(asked, 1);
+}
+
+// A connection made while the holder was setting up its server can go unseen by it (as under
+// Wine): the later start asks again on a new one instead of spending all its patience there.
+void TestSingleInstance::connectionNeverTakenUpIsMadeAfresh()
+{
+    const SingleInstance names(folder(QStringLiteral("one")), kHome, m_place->path());
+    QLockFile lock(names.lockPath());
+    QVERIFY(lock.tryLock(0));
+    QLocalServer holder;
+    QVERIFY(holder.listen(names.socketPath()));
+    int connections = 0;
+    QObject::connect(&holder, &QLocalServer::newConnection, &holder, [&] {
+        QLocalSocket *client = holder.nextPendingConnection();
+        if (++connections == 1)
+            return; // never read: the unseen connection
+        QObject::connect(client, &QLocalSocket::readyRead, client, [client] {
+            if (client->canReadLine() && client->readLine() == "show\n")
+                client->write("asked\nshown\n");
+        });
+    });
+    QCOMPARE(claimMeanwhile(folder(QStringLiteral("one")), kHome, m_place->path(), 10s), SingleInstance::Claim::Shown);
+    QCOMPARE(connections, 2);
 }
 
 void TestSingleInstance::otherUsersFilesAreNotTrusted_data()

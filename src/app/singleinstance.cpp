@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 #if defined(Q_OS_UNIX)
@@ -22,7 +23,10 @@
 namespace {
 
 const QByteArray kShow = QByteArrayLiteral("show\n");
+const QByteArray kTakenUp = QByteArrayLiteral("asked\n");
 const QByteArray kShown = QByteArrayLiteral("shown\n");
+// A holder that is running reads a request within this, even at its busiest.
+constexpr std::chrono::seconds kTakenUpWithin{3};
 // Longer than any request: a client that sends this much without a line is not one of ours.
 constexpr qint64 kMaxRequest = 64;
 // How long an answered asker may take to read the answer and hang up.
@@ -168,15 +172,25 @@ bool SingleInstance::askToShow(QDeadlineTimer deadline) const
     socket.write(kShow);
     if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
         return false;
+    // A holder takes up the request at once and says so. A connection made while the holder was
+    // still setting up its server can go unseen (as under Wine): without that word, ask afresh
+    // rather than wait out the whole patience on it.
+    if (readLine(socket, std::min(deadline, QDeadlineTimer(kTakenUpWithin))) != kTakenUp)
+        return false;
     // The answer comes once the holder has acted on the request; a holder that is closing down
     // drops the connection instead, and the caller tries for the lock again.
-    // The answer and the end of the connection may come together: a wait that ends with the
-    // connection (as on Windows' pipes) may still have brought the line.
+    return readLine(socket, deadline) == kShown;
+}
+
+QByteArray SingleInstance::readLine(QLocalSocket &socket, QDeadlineTimer deadline)
+{
+    // The line and the end of the connection may come together: a wait that ends with the
+    // connection (as on Windows' pipes) may still have brought it.
     while (!socket.canReadLine()) {
         if (deadline.hasExpired() || !socket.waitForReadyRead(int(deadline.remainingTime())))
             break;
     }
-    return socket.canReadLine() && socket.readLine() == kShown;
+    return socket.canReadLine() ? socket.readLine(kMaxRequest) : QByteArray();
 }
 
 void SingleInstance::acceptRequests()
@@ -200,6 +214,7 @@ void SingleInstance::readRequest(QLocalSocket *client)
         client->disconnectFromServer();
         return;
     }
+    client->write(kTakenUp);
     // Answered once the window has really been shown, or has not. A request that comes while the
     // window is still being made (the system can deliver events then) waits for its handler.
     m_waiting.append(client);

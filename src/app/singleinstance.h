@@ -63,6 +63,7 @@ protected:
 private:
     void listen();
     bool askToShow(QDeadlineTimer deadline) const;
+    static QByteArray readLine(QLocalSocket &socket, QDeadlineTimer deadline);
     void acceptRequests();
     void readRequest(QLocalSocket *client);
 

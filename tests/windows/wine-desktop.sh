@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The Windows program folder as a user unzips it, run under Wine on a virtual X display with an
+# XEmbed tray (Xvfb, trayer), against the service simulator on the loopback interface: its requests
+# reach the simulator every ten seconds, its icon docks into the tray, and a double-click on the
+# icon shows the window. The folder is made by `cmake --install` of this build tree, with the
+# program built for the simulator's port in place of vestrel.exe, and run with nothing but the
+# folder on Wine's search path, so that a DLL it lacks fails the test.
+#
+#   wine-desktop.sh <build-dir> <program.exe> <simulator.exe> <port> <artifacts-dir>
+#
+# The simulator runs through the build's wine-run.sh, in the build's own prefix; the program in a
+# prefix of the test's own.
+#
+# Screenshots and logs go to <artifacts-dir>. Exit status: 0 passed, 1 failed, 77 skipped because a
+# tool is missing.
+set -uo pipefail
+
+build=$1
+program=$2
+simulator=$3
+port=$4
+artifacts=$5
+
+missing=()
+for tool in Xvfb trayer xdotool xwininfo import wine wineserver; do
+    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+done
+if ((${#missing[@]})); then
+    echo "SKIPPED: tools missing: ${missing[*]} (scripts/install-deps.sh windows installs them)"
+    exit 77
+fi
+
+rm -rf "$artifacts"
+mkdir -p "$artifacts"
+work=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-wine-desktop.XXXXXX")
+pids=()
+
+cleanup() {
+    local pid
+    [[ -n ${app_pid:-} ]] && kill "$app_pid" 2>/dev/null
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2>/dev/null
+    done
+    cp "$work"/*.log "$artifacts"/ 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+step() { echo "--- $*"; }
+shot() {
+    sleep 0.5
+    timeout 10 import -window root "$artifacts/$1.png" 2>/dev/null || echo "(no screenshot $1)"
+}
+fail() {
+    echo "FAIL: $*"
+    shot 99-failure
+    timeout 10 xwininfo -root -tree >"$artifacts/99-failure-windows.txt" 2>&1
+    echo "Screenshots and logs: $artifacts"
+    exit 1
+}
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.2
+    done
+}
+
+# --- The program folder ----------------------------------------------------------------------------
+step "program folder"
+app=$work/Vestrel
+cmake --install "$build" --prefix "$app" >"$work/install.log" 2>&1 || fail "cmake --install: $(tail -3 "$work/install.log")"
+[[ -f $app/vestrel.exe ]] || fail "the installed folder has no vestrel.exe"
+cp "$program" "$app/vestrel.exe"
+printf 'gw\r\ndesktop\r\ntray-test\r\n0\r\n' >"$app/config.dat"
+
+# --- The desktop ------------------------------------------------------------------------------------
+step "virtual X server and XEmbed tray"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_until 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
+export DISPLAY=:$(tr -dc '0-9' <"$work/display")
+trayer --edge top --align right --widthtype request --height 24 --expand true \
+    --transparent false --SetDockType true >"$work/trayer.log" 2>&1 &
+pids+=($!)
+wait_until 10 bash -c 'xdotool search --onlyvisible --classname "^panel$" >/dev/null 2>&1' || fail "trayer did not start"
+
+# A prefix of the test's own: nothing of another run's, and no Unix QT_* settings (Wine hands
+# WINEQT_* over as QT_*).
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset WINEPATH
+for name in $(compgen -e); do
+    [[ $name == QT_* || $name == WINEQT_* ]] && unset "$name"
+done
+step "Wine prefix"
+wineboot --init >/dev/null 2>&1
+wineserver -w
+
+step "service simulator on 127.0.0.1:$port"
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    fail "port $port on 127.0.0.1 is taken"
+fi
+bash "$build/wine-run.sh" "$simulator" --port "$port" --user desktop --password tray-test >"$work/simulator.log" 2>&1 &
+pids+=($!)
+wait_until 20 grep -q "listening on 127.0.0.1:$port" "$work/simulator.log" ||
+    fail "the simulator did not listen on port $port: $(cat "$work/simulator.log")"
+
+# --- The test ---------------------------------------------------------------------------------------
+requests() { grep -cE '^request [0-9]+ user=desktop ok( |$)' "$work/simulator.log"; }
+requests_above() { (($(requests) > $1)); }
+# Wine docks each tray icon as a small window of its own into trayer's panel.
+tray_icons() {
+    local panel
+    panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1)
+    [[ -n $panel ]] || return 0
+    timeout 10 xwininfo -tree -id "$panel" 2>/dev/null | awk '$1 ~ /^0x/ && / [0-9]+x[0-9]+\+/ {
+        split($NF, abs, "+"); split($(NF-1), geom, "[x+]")
+        if (geom[1] >= 8 && geom[1] <= 64) print $1, abs[2], abs[3], geom[1], geom[2] }' | sort -u -k1,1
+}
+icon_count() { tray_icons | wc -l; }
+docked() { (($(icon_count) >= 1)); }
+window_shown() { [[ -n $(xdotool search --onlyvisible --name '^DDNS Property$' 2>/dev/null) ]]; }
+
+step "start-up: in the tray, logging in"
+(cd "$app" && WINEQT_FORCE_STDERR_LOGGING=1 WINEQT_LOGGING_RULES="vestrel.*.info=true" exec wine ./vestrel.exe) >"$work/vestrel.log" 2>&1 &
+app_pid=$!
+wait_until 60 requests_above 0 || fail "no update request reached the simulator: $(tail -5 "$work/vestrel.log")"
+first=$SECONDS
+wait_until 30 docked || fail "no icon docked into the tray"
+window_shown && fail "the window is visible after start-up"
+shot 01-start-in-tray
+
+step "requests every ten seconds"
+wait_until 30 requests_above 2 || fail "fewer than three requests in 30 s after the first ($(requests))"
+every=$(((SECONDS - first) / 2))
+echo "three requests, $every s apart on average"
+((every >= 7 && every <= 15)) || fail "requests came $every s apart, not every ten seconds"
+# The request itself: what the simulator took apart and accepted, each time the same.
+grep -E '^request [0-9]+ ' "$work/simulator.log" | grep -vE ' user=desktop ok( |$)' &&
+    fail "the simulator refused a request"
+
+step "double-click on the icon shows the window"
+read -r _ ix iy iw ih < <(tray_icons | head -n 1)
+xdotool mousemove "$((ix + iw / 2))" "$((iy + ih / 2))" sleep 0.3 click --repeat 2 --delay 120 1
+wait_until 15 window_shown || fail "the double-click did not show the window"
+shot 02-shown-after-double-click
+
+echo "PASS: screenshots in $artifacts"
+kill "$app_pid" 2>/dev/null
+wineserver -k 2>/dev/null
+exit 0
