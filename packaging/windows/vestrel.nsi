@@ -143,6 +143,8 @@ Section "un.${APP}" UnSecProgram
   Delete "$SMPROGRAMS\${APP}.lnk"
   Delete "$SMSTARTUP\${APP}.lnk"
   DeleteRegKey HKCU "${UNINSTKEY}"
+  ; Where the client keeps its one-at-a-time locks, once no copy of it holds one.
+  RMDir "$LOCALAPPDATA\${APP}"
 SectionEnd
 
 Section /o "un.Also remove my account (config.dat)" UnSecAccount

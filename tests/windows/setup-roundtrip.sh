@@ -97,22 +97,26 @@ run 0 "$setup" /S /STARTUP
 [[ -f $startup ]] || fail "/STARTUP made no log-in start"
 
 echo "== a running client is not replaced"
-# A client built for a loopback port, in the place of the installed one.
+# A client built for a loopback port, in the place of the installed one. It is up once it holds
+# its one-at-a-time lock in the local application data.
 cp "$instance" "$dir/vestrel.exe"
+locks=$(winepath -u "$(winvar LOCALAPPDATA)\\Vestrel")
+rm -rf "$locks"
 WINEQT_QPA_PLATFORM=offscreen WINEQT_PLUGIN_PATH=$plugins wine "$dir/vestrel.exe" >/dev/null 2>&1 &
 client=$!
-for ((i = 0; i < 60; i++)); do
-  wine tasklist 2>/dev/null | grep -qi '^vestrel\.exe' && break
+for ((i = 0; i < 300; i++)); do
+  compgen -G "$locks/vestrel-*.lock" >/dev/null && break
   kill -0 $client 2>/dev/null || fail "the client did not stay running"
-  sleep 0.5
+  sleep 0.2
 done
-((i < 60)) || fail "the client did not start"
+((i < 300)) || fail "the client did not start"
 run 3 "$setup" /S
 cmp -s "$instance" "$dir/vestrel.exe" || fail "the setup replaced a running client"
 run 3 "$dir/uninstall.exe" /S "_?=$wininstdir"
 [[ -f $dir/Qt6Core.dll && -f $menu ]] || fail "the uninstaller took out a running client's files"
 kill $client
 wait $client
+rm -rf "$locks"
 run 0 "$setup" /S
 same_as_folder
 
