@@ -31,6 +31,8 @@ Name "${APP}"
 OutFile "${OUTFILE}"
 RequestExecutionLevel user
 InstallDir "$LOCALAPPDATA\Programs\${APP}"
+; An update goes where the first install went.
+InstallDirRegKey HKCU "${UNINSTKEY}" "InstallLocation"
 BrandingText "${APP} ${VERSION}"
 
 VIProductVersion "${VERSION}.0"
