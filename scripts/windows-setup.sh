@@ -14,6 +14,7 @@ setup=$outdir/vestrel-$version-setup.exe
 # account or anything else the user put there stays.
 unfiles=$(mktemp "${TMPDIR:-/tmp}/vestrel-unfiles.XXXXXX")
 trap 'rm -f "$unfiles"' EXIT
+# shellcheck disable=SC2016,SC1003 # NSIS's own $INSTDIR and backslashes, written as they are
 (
   cd "$folder"
   find . -type f ! -name config.dat | sort | while read -r f; do
