@@ -96,7 +96,9 @@ windows-configure:
 windows: windows-configure
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target vestrel
 	@folder=$$(bash scripts/windows-folder.sh $(WINDOWS_BUILD)) && \
-	  echo "Windows program folder: $$folder" && echo "Zipped: $$folder.zip"
+	  setup=$$(bash scripts/windows-setup.sh $(WINDOWS_BUILD) $$folder) && \
+	  echo "Windows program folder: $$folder" && echo "Zipped: $$folder.zip" && \
+	  echo "Setup: $$setup"
 
 test-windows: windows-configure
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)

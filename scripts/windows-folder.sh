@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Lays out the Windows program folder from a Windows build tree and zips it: what a Windows user
 # unzips and runs.
-#   windows-folder.sh BUILD   writes BUILD/vestrel-<version>-windows-x64/ and its .zip beside it
+#   windows-folder.sh BUILD [OUTDIR]   writes OUTDIR (default BUILD)/vestrel-<version>-windows-x64/
+#                                      and its .zip beside it
 set -euo pipefail
-build=${1:?usage: windows-folder.sh BUILD}
+build=${1:?usage: windows-folder.sh BUILD [OUTDIR]}
+outdir=${2:-$build}
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 name=vestrel-$version-windows-x64
-folder=$build/$name
+folder=$outdir/$name
 rm -rf "$folder" "$folder.zip"
 cmake --install "$build" --prefix "$folder" >/dev/null
 # The libraries come with their debugging information, three quarters of their size: a user's
 # folder does without it.
 find "$folder" \( -name '*.dll' -o -name '*.exe' \) -exec x86_64-w64-mingw32-strip --strip-debug {} +
-(cd "$build" && cmake -E tar cf "$name.zip" --format=zip "$name")
+(cd "$outdir" && cmake -E tar cf "$name.zip" --format=zip "$name")
 echo "$folder"

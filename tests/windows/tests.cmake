@@ -12,3 +12,18 @@ add_test(NAME wine_desktop
     $<TARGET_FILE:vestrel-loopback> $<TARGET_FILE:ddns-sim> ${VESTREL_WINE_DESKTOP_TEST_PORT}
     ${CMAKE_CURRENT_BINARY_DIR}/wine-desktop-artifacts)
 set_tests_properties(wine_desktop PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 240 RUN_SERIAL TRUE)
+
+# The setup (NSIS), silent under Wine in a prefix of its own: where it installs, its shortcuts and
+# Apps-list entry, an update keeping config.dat, a running client left alone, and the uninstaller
+# with and without the account. It lays out and packs its own copy of the program folder.
+find_program(VESTREL_MAKENSIS makensis)
+if(VESTREL_MAKENSIS)
+  add_test(NAME windows_setup COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/setup-roundtrip.sh
+    ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR} $<TARGET_FILE:vestrel-instance> ${VESTREL_WINE_QT_PLUGINS})
+  set_tests_properties(windows_setup PROPERTIES TIMEOUT 600)
+endif()
+# Both run `cmake --install` on this tree (its install manifest is one file): one at a time.
+set_tests_properties(wine_desktop PROPERTIES RESOURCE_LOCK vestrel_windows_install)
+if(TEST windows_setup)
+  set_tests_properties(windows_setup PROPERTIES RESOURCE_LOCK vestrel_windows_install)
+endif()

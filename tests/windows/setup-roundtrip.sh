@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# The setup, run silently under Wine in a prefix of its own: a fresh install, an update over it
+# with an account in the folder, a client running during an update, an uninstall that keeps the
+# account, and one that removes it too.
+#   setup-roundtrip.sh BUILD SOURCE INSTANCE.exe QT_PLUGINS(Windows path)
+set -uo pipefail
+build=$(realpath "$1")
+source=$2
+instance=$3
+plugins=$4
+work=$build/setup-test
+export WINEPREFIX=$build/wineprefix-setup
+export WINEDEBUG=-all
+# No Mono or Gecko dialogs, and no menu entries on the Linux desktop for the shortcuts made here.
+export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+unset WINEPATH
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+trap 'wineserver -k 2>/dev/null' EXIT
+
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot --init >/dev/null 2>&1
+  wineserver -w
+fi
+
+rm -rf "$work" && mkdir -p "$work"
+folder=$(bash "$source/scripts/windows-folder.sh" "$build" "$work") || fail "laying out the folder"
+setup=$(bash "$source/scripts/windows-setup.sh" "$build" "$folder" "$work" 2>"$work/makensis.log") ||
+  { cat "$work/makensis.log"; fail "makensis"; }
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+
+winvar() { wine cmd /c echo "%$1%" | tr -d '\r'; }
+wininstdir="$(winvar LOCALAPPDATA)\\Programs\\Vestrel"
+dir=$(winepath -u "$wininstdir")
+# The shell's own folders, as the setup asks for them (Wine spells one "StartUp").
+shell_folder() {
+  winepath -u "$(wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v "$1" |
+    tr -d '\r' | sed -n "s/^ *$1 *REG_SZ *//p")"
+}
+menu=$(shell_folder Programs)/Vestrel.lnk
+startup=$(shell_folder Startup)/Vestrel.lnk
+key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vestrel'
+
+# Left from a run that stopped half-way.
+rm -rf "$dir" "$menu" "$startup"
+wine reg delete "$key" /f >/dev/null 2>&1
+
+run() { # expected-status program args...
+  local want=$1
+  shift
+  wine "$@"
+  local got=$?
+  [[ $got == "$want" ]] || fail "$* ended with $got, not $want"
+}
+same_as_folder() {
+  (cd "$folder" && find . -type f) | while read -r f; do
+    cmp -s "$folder/$f" "$dir/$f" || { echo "FAIL: $f not installed as built"; return 1; }
+  done || exit 1
+}
+reg_value() { # name: its data, as reg query prints it
+  wine reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+
+echo "== fresh install, silent"
+run 0 "$setup" /S
+for f in vestrel.exe Qt6Core.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll uninstall.exe; do
+  [[ -f $dir/$f ]] || fail "$f not in $dir"
+done
+[[ -n $(ls "$dir/icons") ]] || fail "no icons/ in $dir"
+same_as_folder
+[[ -f $menu ]] || fail "no Start-menu shortcut"
+[[ -f $startup ]] || fail "a fresh install does not start at log-in"
+[[ $(reg_value DisplayName) == Vestrel ]] || fail "DisplayName: $(reg_value DisplayName)"
+[[ $(reg_value DisplayVersion) == "$version" ]] || fail "DisplayVersion: $(reg_value DisplayVersion)"
+[[ $(reg_value InstallLocation) == "$wininstdir" ]] || fail "InstallLocation: $(reg_value InstallLocation)"
+[[ $(reg_value UninstallString) == "\"$wininstdir\\uninstall.exe\"" ]] || fail "UninstallString: $(reg_value UninstallString)"
+[[ $(reg_value QuietUninstallString) == "\"$wininstdir\\uninstall.exe\" /S" ]] || fail "QuietUninstallString"
+for v in NoModify NoRepair; do [[ $(reg_value $v) == 0x1 ]] || fail "$v: $(reg_value $v)"; done
+[[ $(($(reg_value EstimatedSize))) -gt 10000 ]] || fail "EstimatedSize: $(reg_value EstimatedSize) KB"
+
+echo "== update over it, with an account, without the log-in start"
+printf 'account\r\nkept\r\n' >"$dir/config.dat"
+cp "$dir/config.dat" "$work/config.dat"
+echo stale >"$dir/Qt6Core.dll"
+run 0 "$setup" /S /NOSTARTUP
+cmp -s "$dir/config.dat" "$work/config.dat" || fail "the update changed config.dat"
+same_as_folder
+[[ ! -e $startup ]] || fail "/NOSTARTUP left the log-in start"
+[[ -f $menu ]] || fail "the update lost the Start-menu shortcut"
+run 0 "$setup" /S
+[[ ! -e $startup ]] || fail "an update brought back the log-in start the user had turned off"
+run 0 "$setup" /S /STARTUP
+[[ -f $startup ]] || fail "/STARTUP made no log-in start"
+
+echo "== a running client is not replaced"
+# A client built for a loopback port, in the place of the installed one. It is up once it holds
+# its one-at-a-time lock in the local application data.
+cp "$instance" "$dir/vestrel.exe"
+locks=$(winepath -u "$(winvar LOCALAPPDATA)\\Vestrel")
+rm -rf "$locks"
+WINEQT_QPA_PLATFORM=offscreen WINEQT_PLUGIN_PATH=$plugins wine "$dir/vestrel.exe" >/dev/null 2>&1 &
+client=$!
+for ((i = 0; i < 300; i++)); do
+  compgen -G "$locks/vestrel-*.lock" >/dev/null && break
+  kill -0 $client 2>/dev/null || fail "the client did not stay running"
+  sleep 0.2
+done
+((i < 300)) || fail "the client did not start"
+run 3 "$setup" /S
+cmp -s "$instance" "$dir/vestrel.exe" || fail "the setup replaced a running client"
+run 3 "$dir/uninstall.exe" /S "_?=$wininstdir"
+[[ -f $dir/Qt6Core.dll && -f $menu ]] || fail "the uninstaller took out a running client's files"
+kill $client
+wait $client
+rm -rf "$locks"
+run 0 "$setup" /S
+same_as_folder
+
+echo "== uninstall, silent: the account stays"
+run 0 "$dir/uninstall.exe" /S "_?=$wininstdir"
+# Run in place (_?=), the uninstaller cannot delete itself.
+left=$(cd "$dir" && find . -mindepth 1 | sort | tr '\n' ' ')
+[[ $left == "./config.dat ./uninstall.exe " ]] || fail "left in the folder: $left"
+cmp -s "$dir/config.dat" "$work/config.dat" || fail "the uninstall changed config.dat"
+[[ ! -e $menu && ! -e $startup ]] || fail "shortcuts left"
+wine reg query "$key" >/dev/null 2>&1 && fail "the Uninstall key is left"
+
+echo "== uninstall /REMOVEACCOUNT, as the Apps list starts it (from a copy in the temp folder)"
+run 0 "$setup" /S
+run 0 "$dir/uninstall.exe" /S /REMOVEACCOUNT
+wineserver -w
+[[ ! -e $dir ]] || fail "left: $(cd "$dir" && find . -mindepth 1 | tr '\n' ' ')"
+[[ ! -e $menu && ! -e $startup ]] || fail "shortcuts left"
+wine reg query "$key" >/dev/null 2>&1 && fail "the Uninstall key is left"
+echo "setup: $(stat -c %s "$setup") bytes"
+echo PASS
