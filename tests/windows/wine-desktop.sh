@@ -84,10 +84,16 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/
 pids+=($!)
 wait_until 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
 export DISPLAY=:$(tr -dc '0-9' <"$work/display")
-trayer --edge top --align right --widthtype request --height 24 --expand true \
-    --transparent false --SetDockType true >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_until 10 bash -c 'xdotool search --onlyvisible --classname "^panel$" >/dev/null 2>&1' || fail "trayer did not start"
+# The display number comes a moment before every client is let in.
+wait_until 10 bash -c 'xwininfo -root >/dev/null 2>&1' || fail "Xvfb does not answer on $DISPLAY"
+start_tray() {
+    trayer --edge top --align right --widthtype request --height 24 --expand true \
+        --transparent false --SetDockType true >>"$work/trayer.log" 2>&1 &
+    tray_pid=$!
+    pids+=("$tray_pid")
+    wait_until 10 bash -c 'xdotool search --onlyvisible --classname "^panel$" >/dev/null 2>&1'
+}
+start_tray || { kill -0 "$tray_pid" 2>/dev/null || start_tray; } || fail "trayer did not start: $(cat "$work/trayer.log")"
 
 # A prefix of the test's own: nothing of another run's, and no Unix QT_* settings (Wine hands
 # WINEQT_* over as QT_*).
