@@ -8,28 +8,10 @@
 # Exit status: the program's, or 77 when dbus-daemon or Xvfb is missing.
 set -uo pipefail
 
-missing=()
-for tool in dbus-daemon Xvfb; do
-    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
-done
-if ((${#missing[@]})); then
-    echo "SKIPPED: missing: ${missing[*]} (Debian packages: dbus xvfb; scripts/install-deps.sh installs them)"
-    exit 77
-fi
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-dbus.XXXXXX")
-pids=()
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null
-    done
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=tests/support/session.sh
+source "$(dirname "$0")/../support/session.sh"
+require_tools "Debian packages: dbus xvfb x11-utils; scripts/install-deps.sh installs them" dbus-daemon Xvfb xwininfo
+begin_session dbus
 
 # wait_for_line <seconds> <file>: until the file holds a complete line.
 wait_for_line() {
@@ -49,9 +31,7 @@ pids+=($!)
 wait_for_line 10 "$work/bus" || { echo "FAIL: dbus-daemon did not start: $(cat "$work/bus.log")"; exit 1; }
 export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for_line 10 "$work/display" || { echo "FAIL: Xvfb did not start: $(cat "$work/xvfb.log")"; exit 1; }
-export DISPLAY=:$(tr -dc '0-9' <"$work/display") QT_QPA_PLATFORM=xcb
+start_xvfb || { echo "FAIL: Xvfb did not start: $(cat "$work/xvfb.log")"; exit 1; }
+export QT_QPA_PLATFORM=xcb
 
 "$@"

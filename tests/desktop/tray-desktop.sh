@@ -15,37 +15,18 @@ simulator=$2
 port=$3
 artifacts=$4
 
-# --- Tools ----------------------------------------------------------------------------------------
-missing=()
-for tool in Xvfb openbox trayer xdotool xwininfo xprop import; do
-    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
-done
-if ((${#missing[@]})); then
-    echo "SKIPPED: desktop tools missing: ${missing[*]}"
-    echo "(Debian packages: xvfb x11-utils xdotool trayer openbox imagemagick; scripts/install-deps.sh installs them)"
-    exit 77
-fi
+# shellcheck source=tests/support/session.sh
+source "$(dirname "$0")/../support/session.sh"
+require_tools "Debian packages: xvfb x11-utils xdotool trayer openbox imagemagick; scripts/install-deps.sh installs them" \
+    Xvfb openbox trayer xdotool xwininfo xprop import
 for file in "$program" "$simulator"; do
     [[ -x $file ]] || { echo "FAIL: $file is not an executable"; exit 1; }
 done
 
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
-work=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-desktop.XXXXXX")
-pids=()
-
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null
-    done
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2>/dev/null
-    done
-    cp "$work"/*.log "$artifacts"/ 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+begin_session desktop
+on_exit() { cp "$work"/*.log "$artifacts"/ 2>/dev/null; }
 
 step() { echo "--- $*"; }
 
@@ -66,24 +47,11 @@ fail() {
     exit 1
 }
 
-# wait_until <seconds> <command...>: polls the command every 0.1 s until it succeeds.
-wait_until() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.1
-    done
-}
-
 x() { timeout 10 "$@"; }
 
 # --- The desktop ----------------------------------------------------------------------------------
 step "virtual X server"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_until 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
-export DISPLAY=:$(tr -dc '0-9' <"$work/display")
+start_xvfb || fail "Xvfb did not start"
 echo "display $DISPLAY"
 # Keep everything of this session out of the user's own settings and away from any D-Bus tray.
 export HOME=$work XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime

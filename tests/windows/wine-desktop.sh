@@ -21,33 +21,17 @@ simulator=$3
 port=$4
 artifacts=$5
 
-missing=()
-for tool in Xvfb trayer xdotool xwininfo import wine wineserver; do
-    command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
-done
-if ((${#missing[@]})); then
-    echo "SKIPPED: tools missing: ${missing[*]} (scripts/install-deps.sh windows installs them)"
-    exit 77
-fi
+# shellcheck source=tests/support/session.sh
+source "$(dirname "$0")/../support/session.sh"
+require_tools "scripts/install-deps.sh windows installs them" Xvfb trayer xdotool xwininfo import wine wineserver
 
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
-work=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-wine-desktop.XXXXXX")
-pids=()
-
-cleanup() {
-    local pid
+begin_session wine-desktop
+on_exit() {
     [[ -n ${app_pid:-} ]] && kill "$app_pid" 2>/dev/null
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null
-    done
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2>/dev/null
-    done
     cp "$work"/*.log "$artifacts"/ 2>/dev/null
-    rm -rf "$work"
 }
-trap cleanup EXIT
 
 step() { echo "--- $*"; }
 shot() {
@@ -61,14 +45,6 @@ fail() {
     echo "Screenshots and logs: $artifacts"
     exit 1
 }
-wait_until() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.2
-    done
-}
 
 # --- The program folder ----------------------------------------------------------------------------
 step "program folder"
@@ -80,12 +56,7 @@ printf 'gw\r\ndesktop\r\ntray-test\r\n0\r\n' >"$app/config.dat"
 
 # --- The desktop ------------------------------------------------------------------------------------
 step "virtual X server and XEmbed tray"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_until 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
-export DISPLAY=:$(tr -dc '0-9' <"$work/display")
-# The display number comes a moment before every client is let in.
-wait_until 10 bash -c 'xwininfo -root >/dev/null 2>&1' || fail "Xvfb does not answer on $DISPLAY"
+start_xvfb || fail "Xvfb did not start on $DISPLAY"
 start_tray() {
     trayer --edge top --align right --widthtype request --height 24 --expand true \
         --transparent false --SetDockType true >>"$work/trayer.log" 2>&1 &
