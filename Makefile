@@ -80,7 +80,7 @@ tidy: build
 package: build
 	cd $(BUILD) && cpack
 
-# Windows: cross-built with MinGW-w64 against Qt for Windows, which scripts/qt-windows.sh provides
+# Windows: cross-built with MinGW-w64 against Qt for Windows, which scripts/windows/qt.sh provides
 # (unpacked from QT_WINDOWS_ARCHIVE when given, else built from Debian's source once), and tested
 # under Wine with a prefix of the build tree's own.
 WINDOWS_BUILD ?= build-windows
@@ -89,14 +89,14 @@ QT_WINDOWS_ARCHIVE ?=
 
 windows-configure:
 	@bash scripts/install-deps.sh windows
-	qt=$$(bash scripts/qt-windows.sh $(QT_WINDOWS_ARCHIVE)) && \
+	qt=$$(bash scripts/windows/qt.sh $(QT_WINDOWS_ARCHIVE)) && \
 	  "$$qt/bin/qt-cmake" -G Ninja -S . -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=Release \
 	  -DVESTREL_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
 
 windows: windows-configure
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target vestrel
-	@folder=$$(bash scripts/windows-folder.sh $(WINDOWS_BUILD)) && \
-	  setup=$$(bash scripts/windows-setup.sh $(WINDOWS_BUILD) $$folder) && \
+	@folder=$$(bash scripts/windows/folder.sh $(WINDOWS_BUILD)) && \
+	  setup=$$(bash scripts/windows/setup.sh $(WINDOWS_BUILD) $$folder) && \
 	  echo "Windows program folder: $$folder" && echo "Zipped: $$folder.zip" && \
 	  echo "Setup: $$setup"
 

@@ -6,6 +6,7 @@
 // is one well-formed request carrying only a cookie the server set, every well-formed reply shows
 // its own outcome and address, and memory stays flat once warmed up.
 #include "exchange/qtwinsock.h"
+#include "support/residentmemory.h"
 #include "support/testwindow.h"
 #include "support/wine.h"
 
@@ -24,15 +25,6 @@
 #include <algorithm>
 #include <optional>
 
-#if defined(Q_OS_WIN)
-// Without the shell's declarations, whose NOTIFYICONDATA the program declares as its own.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
-#include <psapi.h>
-#else
-#include <unistd.h>
-#endif
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -64,20 +56,6 @@ qint64 heapInUse()
     return qint64(info.uordblks + info.hblkhd);
 #else
     return -1;
-#endif
-}
-
-qint64 residentBytes()
-{
-#if defined(Q_OS_WIN)
-    PROCESS_MEMORY_COUNTERS counters{};
-    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? qint64(counters.WorkingSetSize) : -1;
-#else
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : -1;
 #endif
 }
 

@@ -1,7 +1,7 @@
 // The real socket against a loopback server.
 #include "core/errors.h"
-#include "exchange/connectioncheck.h"
 #include "exchange/qtwinsock.h"
+#include "exchange/tcpoptions.h"
 #include "support/exchangelines.h"
 #include "support/wine.h"
 

@@ -1,8 +1,8 @@
 ; The Windows setup: installs the program folder for the current user, without administrator
 ; rights, into a folder the user can write, so that config.dat lives beside vestrel.exe and Save
-; works. Made by scripts/windows-setup.sh, which gives:
+; works. Made by scripts/windows/setup.sh, which gives:
 ;   VERSION    the project's version (x.y.z)
-;   FOLDER     the program folder that scripts/windows-folder.sh laid out
+;   FOLDER     the program folder that scripts/windows/folder.sh laid out
 ;   UNFILES    a list of Delete/RMDir lines for that folder's contents, for the uninstaller
 ;   ICON       the program's icon
 ;   OUTFILE    where the setup goes

@@ -1,3 +1,4 @@
+#include "app/console.h"
 #include "app/frmDDNS.h"
 #include "app/qtdesktopservices.h"
 #include "app/singleinstance.h"
@@ -8,13 +9,7 @@
 #include <QApplication>
 #include <QStandardPaths>
 
-#include <cstdio>
 #include <cstring>
-
-#if defined(Q_OS_WIN)
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -28,39 +23,17 @@ constexpr char kUsage[] = "Usage: vestrel [--help | --version]\n"
                           "  -h, --help     show this help and exit\n"
                           "  -v, --version  show the name and version and exit\n";
 
-// Prints an answer to a switch. A Windows GUI program has no standard output of its own unless it
-// was redirected: it writes into the console it was typed in, or, started from Explorer or a
-// shortcut, shows the text in a message box.
-void print(const char *text)
-{
-#if defined(Q_OS_WIN)
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out == nullptr || out == INVALID_HANDLE_VALUE || GetFileType(out) == FILE_TYPE_UNKNOWN) {
-        if (AttachConsole(ATTACH_PARENT_PROCESS) && std::freopen("CONOUT$", "w", stdout)) {
-            // The prompt came back when the program started: the text goes below it, on a line
-            // of its own.
-            std::fputs("\n", stdout);
-        } else {
-            MessageBoxA(nullptr, text, "Vestrel", MB_OK | MB_ICONINFORMATION);
-            return;
-        }
-    }
-#endif
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-}
-
 // The two switches are answered before QApplication exists, so that they work where no display
 // is. Any other argument is left alone, as it always was. Returns -1 to go on and start.
 int answerSwitches(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
-            print("vestrel " VESTREL_VERSION "\n");
+            printAnswer("vestrel " VESTREL_VERSION "\n");
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            print(kUsage);
+            printAnswer(kUsage);
             return 0;
         }
     }

@@ -1,4 +1,5 @@
 #include "app/singleinstance.h"
+#include "app/instanceplace.h"
 #include "core/logging.h"
 
 #include <QCryptographicHash>
@@ -6,19 +7,11 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QMetaMethod>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <utility>
-
-#if defined(Q_OS_UNIX)
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
 
 namespace {
 
@@ -38,36 +31,6 @@ QString canonical(const QString &folder)
     const QString path = info.canonicalFilePath();
     return path.isEmpty() ? info.absoluteFilePath() : path;
 }
-
-// Whether a file another process left there may be believed: one another user made could be a
-// squatter's, put there to keep this user's client from starting.
-bool ownedByUs(const QString &path)
-{
-#if defined(Q_OS_UNIX)
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) != 0 || info.st_uid == ::geteuid();
-#else
-    Q_UNUSED(path);
-    return true;
-#endif
-}
-
-#if defined(Q_OS_UNIX)
-// A folder only this user can write to, made if missing: a real folder (not a link), owned by this
-// user, with no access for anyone else. Empty where that cannot be had.
-QString privateFolder(const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
-        return QString();
-    struct stat info {};
-    if (::lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
-        return QString();
-    if ((info.st_mode & 0077) != 0 && ::chmod(name.constData(), 0700) != 0)
-        return QString();
-    return path;
-}
-#endif
 
 } // namespace
 
@@ -91,22 +54,7 @@ QString SingleInstance::nameFor(const QString &canonicalFolder, const QString &h
 
 QString SingleInstance::defaultPlace()
 {
-#if defined(Q_OS_UNIX)
-    // The runtime directory is the user's own; Qt checks it. Without one, the shared temporary
-    // directory would let any local user make the lock first: a folder of this user's own there.
-    if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
-        QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-        if (!runtime.isEmpty())
-            return runtime;
-    }
-    return privateFolder(QDir::tempPath() + QStringLiteral("/vestrel-") + QString::number(::geteuid()));
-#else
-    // The local, not the roaming, application data: a lock must not travel to another machine.
-    const QString local = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (local.isEmpty() || !QDir(local).mkpath(QStringLiteral("Vestrel")))
-        return QString();
-    return QDir(local).filePath(QStringLiteral("Vestrel"));
-#endif
+    return InstancePlace::defaultPlace();
 }
 
 SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience)
@@ -127,7 +75,7 @@ SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience)
             qCWarning(lcTray) << "cannot create" << lockPath() << "- starting without the one-at-a-time guard";
             return Claim::Start;
         }
-        if (!ownedByUs(lockPath()) || !ownedByUs(socketPath())) {
+        if (!InstancePlace::ownedByUs(lockPath()) || !InstancePlace::ownedByUs(socketPath())) {
             qCWarning(lcTray) << lockPath() << "belongs to another user - starting without the one-at-a-time guard";
             return Claim::Start;
         }

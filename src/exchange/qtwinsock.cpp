@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "exchange/connectioncheck.h"
+#include "exchange/tcpoptions.h"
 
 #include <QHostAddress>
 #include <QNetworkInterface>
@@ -71,9 +72,9 @@ QtWinsock::QtWinsock(QObject *parent)
     });
     connect(m_socket, &QIODevice::readyRead, this, &QtWinsock::onReadyRead);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        // Windows may report a connection the system gave up as closed by the peer.
-        const bool gaveUp = systemTimedOut(error, m_socket->errorString());
-        if (error == QAbstractSocket::RemoteHostClosedError && !gaveUp) {
+        const SocketFailure failure = socketFailure(error, m_socket->errorString());
+        const bool gaveUp = failure == SocketFailure::TimedOut;
+        if (failure == SocketFailure::Ended) {
             if (m_state == sckConnected)
                 m_state = sckClosing;
             return;

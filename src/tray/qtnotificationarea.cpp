@@ -1,6 +1,7 @@
 #include "tray/qtnotificationarea.h"
 
 #include "core/logging.h"
+#include "tray/statusnotifierwatch.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -8,34 +9,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#ifdef VESTREL_HAVE_DBUS
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusServiceWatcher>
-#include <QDBusVariant>
-#endif
-
 namespace {
-
-#ifdef VESTREL_HAVE_DBUS
-const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
-
-// The test Qt's platform theme makes, once, to choose its D-Bus tray: the watcher is on the session
-// bus and a host is registered with it.
-bool statusNotifierHostRegistered(const QDBusConnection &bus)
-{
-    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(kWatcherService))
-        return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-    const QDBusMessage reply = bus.call(get);
-    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
-           && qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
-}
-#endif
 
 qint64 monotonicMsecs()
 {
@@ -58,25 +32,8 @@ QtNotificationArea::QtNotificationArea(QObject *parent)
 
 bool QtNotificationArea::followWatcher()
 {
-#ifdef VESTREL_HAVE_DBUS
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return false;
-    // Watching before asking, so that a watcher leaving in between is not missed.
-    auto *watcher = new QDBusServiceWatcher(
-        kWatcherService, bus, QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
-        this);
-    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] { setAvailable(true); });
-    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] { setAvailable(false); });
-    if (!statusNotifierHostRegistered(bus)) {
-        delete watcher;
-        return false;
-    }
-    m_followsWatcher = true;
-    return true;
-#else
-    return false;
-#endif
+    m_followsWatcher = followStatusNotifierWatcher(this, [this](bool available) { setAvailable(available); });
+    return m_followsWatcher;
 }
 
 QtNotificationArea::QtNotificationArea(AvailabilityProbe probe, QObject *parent)

@@ -28,8 +28,8 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
 fi
 
 rm -rf "$work" && mkdir -p "$work"
-folder=$(bash "$source/scripts/windows-folder.sh" "$build" "$work") || fail "laying out the folder"
-setup=$(bash "$source/scripts/windows-setup.sh" "$build" "$folder" "$work" 2>"$work/makensis.log") ||
+folder=$(bash "$source/scripts/windows/folder.sh" "$build" "$work") || fail "laying out the folder"
+setup=$(bash "$source/scripts/windows/setup.sh" "$build" "$folder" "$work" 2>"$work/makensis.log") ||
   { cat "$work/makensis.log"; fail "makensis"; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 

@@ -1,4 +1,8 @@
-# The Windows build's own tests, beside the shared list above: run under Wine by `make test-windows`.
+# The Windows build's own tests, beside the shared list in tests/CMakeLists.txt: run under Wine by
+# `make test-windows`.
+
+# The Windows files' answers to the system, with the test playing the system where Wine does not.
+vestrel_add_test(tst_platform_win)
 
 # The program folder as a user unzips it (cmake --install of this tree), under Wine on a virtual X
 # display with an XEmbed tray, against the simulator on a loopback port drawn once for this tree:

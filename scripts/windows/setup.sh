@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Makes the Windows setup (NSIS, packaging/windows/vestrel.nsi) from a program folder that
-# windows-folder.sh laid out.
-#   windows-setup.sh BUILD FOLDER [OUTDIR]   writes OUTDIR (default BUILD)/vestrel-<version>-setup.exe
+# folder.sh laid out.
+#   setup.sh BUILD FOLDER [OUTDIR]   writes OUTDIR (default BUILD)/vestrel-<version>-setup.exe
 set -euo pipefail
-build=${1:?usage: windows-setup.sh BUILD FOLDER [OUTDIR]}
-folder=$(realpath "${2:?usage: windows-setup.sh BUILD FOLDER [OUTDIR]}")
+build=${1:?usage: setup.sh BUILD FOLDER [OUTDIR]}
+folder=$(realpath "${2:?usage: setup.sh BUILD FOLDER [OUTDIR]}")
 outdir=${3:-$build}
-source=$(cd "$(dirname "$0")/.." && pwd)
+source=$(cd "$(dirname "$0")/../.." && pwd)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 setup=$outdir/vestrel-$version-setup.exe
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Lays out the Windows program folder from a Windows build tree and zips it: what a Windows user
 # unzips and runs.
-#   windows-folder.sh BUILD [OUTDIR]   writes OUTDIR (default BUILD)/vestrel-<version>-windows-x64/
+#   folder.sh BUILD [OUTDIR]   writes OUTDIR (default BUILD)/vestrel-<version>-windows-x64/
 #                                      and its .zip beside it
 set -euo pipefail
-build=${1:?usage: windows-folder.sh BUILD [OUTDIR]}
+build=${1:?usage: folder.sh BUILD [OUTDIR]}
 outdir=${2:-$build}
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 name=vestrel-$version-windows-x64

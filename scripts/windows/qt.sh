@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Provides the Qt for Windows (64-bit, MinGW-w64) that the Windows build uses, and prints its folder.
-#   qt-windows.sh [ARCHIVE]
+#   qt.sh [ARCHIVE]
 # Kept in $VESTREL_QT_WINDOWS_CACHE (default ~/.cache/vestrel). Given an archive made by
-# build-qt-windows.sh (qt-6.4.2-mingw-w64-x86_64.tar.zst), it checks the .sha256 beside it, if there
+# build-qt.sh (qt-6.4.2-mingw-w64-x86_64.tar.zst), it checks the .sha256 beside it, if there
 # is one, and unpacks it there. With no archive and nothing in the cache, it builds Qt from Debian's
 # own qt6-base source, which takes about an hour on two cores.
 set -euo pipefail
@@ -34,6 +34,6 @@ if [[ -n "$archive" ]]; then
 else
   echo "qt-windows: no Qt for Windows in $cache and no archive given: building it from Debian's" >&2
   echo "qt-windows: qt6-base $ver source. This takes about an hour on two cores." >&2
-  bash "$(dirname "$0")/build-qt-windows.sh" "$prefix" "$cache/build" >&2
+  bash "$(dirname "$0")/build-qt.sh" "$prefix" "$cache/build" >&2
 fi
 echo "$prefix"

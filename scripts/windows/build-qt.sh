@@ -2,12 +2,12 @@
 # Builds Qt 6 (qtbase: Core, Gui, Widgets, Network, Test and the Windows platform plugin) for
 # 64-bit Windows with Debian's MinGW-w64 cross compiler, from Debian's own qt6-base source
 # package, so that the host tools (moc, rcc, uic) of Debian's Qt are of the same version.
-# Usage: build-qt-windows.sh PREFIX [WORKDIR]   (scripts/qt-windows.sh calls it)
+# Usage: build-qt.sh PREFIX [WORKDIR]   (scripts/windows/qt.sh calls it)
 # Needs: g++-mingw-w64-x86-64-posix ninja-build cmake qt6-base-dev qt6-base-dev-tools dpkg-dev, and
 # source entries in the apt sources: where there are none, the system's own entries are copied as
 # source entries (deb-src) first.
 set -euo pipefail
-prefix=${1:?usage: build-qt-windows.sh PREFIX [WORKDIR]}
+prefix=${1:?usage: build-qt.sh PREFIX [WORKDIR]}
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
 if ! apt-get source --simulate qt6-base >/dev/null 2>&1; then

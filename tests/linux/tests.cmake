@@ -1,0 +1,58 @@
+# The Linux build's own tests, beside the shared list in tests/CMakeLists.txt. Each is Linux by
+# nature, with no Windows counterpart:
+#   tst_netns              Linux network namespaces and a veth pair, made with iproute2
+#   tst_tray_desktop       an X11 desktop (Xvfb, openbox, trayer) driving the Linux program; the
+#                          Windows program's own desktop test is in windows/tests.cmake
+#   tst_tray_dbus          a D-Bus tray on a private session bus, which the Windows Qt has not
+#   icons_match_drawings   the install into the user's XDG space, its menu entry and hicolor icons
+#   desktop_entry_valid
+#   user_install_roundtrip
+
+# The network changing under the client, in network namespaces that run.sh makes for the run (root
+# only; 77 with the reason otherwise). The system's own time-outs run at their real pace here.
+add_executable(tst_netns tst_netns.cpp)
+target_link_libraries(tst_netns PRIVATE vestrel_testsupport Qt6::Test vestrel_warnings)
+target_compile_definitions(tst_netns PRIVATE DDNS_SIM_PATH="$<TARGET_FILE:ddns-sim>")
+add_dependencies(tst_netns ddns-sim)
+add_test(NAME tst_netns COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/netns/run.sh $<TARGET_FILE:tst_netns>)
+set_tests_properties(tst_netns PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 240 ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
+
+# The tray on a real X desktop (Xvfb, openbox, trayer), driven with xdotool against the simulated
+# service. The client has the service's port compiled in; the port is drawn once, when the build is
+# first configured, below the ephemeral range, so that separate build trees rarely collide.
+if(TARGET ddns-sim)
+  vestrel_draw_port(VESTREL_DESKTOP_TEST_PORT 20000 "Loopback port of the simulated service in the desktop test")
+  vestrel_add_program(vestrel-loopback 127.0.0.1 ${VESTREL_DESKTOP_TEST_PORT})
+  add_test(NAME tst_tray_desktop
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/tray-desktop.sh
+      $<TARGET_FILE:vestrel-loopback> $<TARGET_FILE:ddns-sim> ${VESTREL_DESKTOP_TEST_PORT}
+      ${CMAKE_CURRENT_BINARY_DIR}/desktop-artifacts)
+  # 77: the desktop tools are not installed; the script says which. Serial, so that a busy machine
+  # does not stretch the double-click. The script puts the program itself on the X display.
+  set_tests_properties(tst_tray_desktop PROPERTIES
+    SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
+endif()
+
+# The tray where Qt uses a D-Bus tray, against a stand-in StatusNotifierWatcher (tests/support) on a
+# private session bus and a virtual X display that the script makes; 77 when a tool is missing.
+if(TARGET Qt6::DBus)
+  add_executable(sniwatcher support/sniwatcher.cpp)
+  target_link_libraries(sniwatcher PRIVATE Qt6::DBus vestrel_warnings)
+  add_executable(tst_tray_dbus tst_tray_dbus.cpp)
+  target_link_libraries(tst_tray_dbus PRIVATE vestrel_testsupport Qt6::Test vestrel_warnings)
+  target_compile_definitions(tst_tray_dbus PRIVATE SNI_WATCHER_PATH="$<TARGET_FILE:sniwatcher>")
+  add_dependencies(tst_tray_dbus sniwatcher)
+  add_test(NAME tst_tray_dbus COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/tray-dbus.sh $<TARGET_FILE:tst_tray_dbus>)
+  set_tests_properties(tst_tray_dbus PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
+endif()
+
+# The application icon and the install into the user's own space. The PNGs are what the SVGs draw
+# today; the menu entry the install writes passes desktop-file-validate; uninstall takes out exactly
+# what install put in. The last two run `cmake --install` on this build tree, so one at a time.
+# 77: a tool is missing; the script says which.
+add_test(NAME icons_match_drawings COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/install/icons.sh)
+add_test(NAME desktop_entry_valid COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/install/desktop-entry.sh ${CMAKE_BINARY_DIR})
+add_test(NAME user_install_roundtrip COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/install/roundtrip.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(icons_match_drawings desktop_entry_valid user_install_roundtrip PROPERTIES
+  SKIP_RETURN_CODE 77 TIMEOUT 60)
+set_tests_properties(desktop_entry_valid user_install_roundtrip PROPERTIES RESOURCE_LOCK vestrel_build_install)
