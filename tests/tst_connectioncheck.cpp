@@ -20,6 +20,8 @@ private slots:
     void addressChangesAreReported();
     void socketFailure_data();
     void socketFailure();
+    void judgeFailure_data();
+    void judgeFailure();
 };
 
 void TestConnectionCheck::localAddressGone_data()
@@ -114,6 +116,30 @@ void TestConnectionCheck::socketFailure()
     QFETCH(QString, text);
     QFETCH(int, failure);
     QCOMPARE(int(::socketFailure(QAbstractSocket::SocketError(error), text)), failure);
+}
+
+// A connection that ends once the client's data has waited for the whole limit was given up by the
+// system, however Qt files the end; before that, a peer's end is a quiet close.
+void TestConnectionCheck::judgeFailure_data()
+{
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<qint64>("waitedMs");
+    QTest::addColumn<int>("shown");
+    const int ended = int(SocketFailure::Ended);
+    QTest::newRow("time-out, nothing waiting")
+        << int(SocketFailure::TimedOut) << qint64(-1) << int(FailureShown::TimedOut);
+    QTest::newRow("ended, nothing waiting") << ended << qint64(-1) << int(FailureShown::Closed);
+    QTest::newRow("ended, waited 10 s") << ended << qint64(10000) << int(FailureShown::Closed);
+    QTest::newRow("ended, waited the limit") << ended << qint64(kUnacknowledgedLimitMs) << int(FailureShown::TimedOut);
+    QTest::newRow("other, nothing waiting") << int(SocketFailure::Other) << qint64(-1) << int(FailureShown::Error);
+}
+
+void TestConnectionCheck::judgeFailure()
+{
+    QFETCH(int, failure);
+    QFETCH(qint64, waitedMs);
+    QFETCH(int, shown);
+    QCOMPARE(int(::judgeFailure(SocketFailure(failure), waitedMs)), shown);
 }
 
 QTEST_GUILESS_MAIN(TestConnectionCheck)

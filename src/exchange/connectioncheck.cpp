@@ -29,3 +29,11 @@ bool localAddressGone(const QHostAddress &local, const QList<QHostAddress> &mach
         return plain == target;
     });
 }
+
+FailureShown judgeFailure(SocketFailure failure, qint64 unacknowledgedForMs)
+{
+    constexpr qint64 kCoarseness = 1000;
+    if (failure == SocketFailure::TimedOut || unacknowledgedForMs >= kUnacknowledgedLimitMs - kCoarseness)
+        return FailureShown::TimedOut;
+    return failure == SocketFailure::Ended ? FailureShown::Closed : FailureShown::Error;
+}

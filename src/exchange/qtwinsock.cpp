@@ -72,14 +72,16 @@ QtWinsock::QtWinsock(QObject *parent)
     });
     connect(m_socket, &QIODevice::readyRead, this, &QtWinsock::onReadyRead);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        const SocketFailure failure = socketFailure(error, m_socket->errorString());
-        const bool gaveUp = failure == SocketFailure::TimedOut;
-        if (failure == SocketFailure::Ended) {
+        // Judged by cause: Windows reports a connection it gave up as the peer's reset, and a
+        // connect it timed out under a text of Qt's own.
+        const FailureShown shown = judgeFailure(socketFailure(error, m_socket->errorString()), unacknowledgedForMs());
+        if (shown == FailureShown::Closed) {
             if (m_state == sckConnected)
                 m_state = sckClosing;
             return;
         }
-        const SocketErrorText text = gaveUp ? SocketErrorText{10060, "Connection timed out"} : describe(error);
+        const SocketErrorText text =
+            shown == FailureShown::TimedOut ? SocketErrorText{10060, "Connection timed out"} : describe(error);
         const QString description = text.description ? QString::fromLatin1(text.description) : m_socket->errorString();
         const int attempt = m_attempt;
         m_state = sckError;
@@ -118,6 +120,7 @@ void QtWinsock::Close()
     const QScopedValueRollback inCall(m_inCall, true);
     ++m_attempt;
     m_socket->abort();
+    m_unacknowledged.invalidate();
     m_received.clear();
     m_readPos = 0;
     m_state = sckClosed;
@@ -128,6 +131,8 @@ void QtWinsock::Connect()
     if (m_state != sckClosed)
         throw VbError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
     ++m_attempt;
+    m_unacknowledged.invalidate();
+    m_acknowledgementKnown = true;
     m_received.clear();
     m_readPos = 0;
     m_state = sckConnecting;
@@ -159,13 +164,27 @@ void QtWinsock::SendData(const QString &data)
         throw VbError(Err::WrongProtocolState,
                       QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
     const QScopedValueRollback inCall(m_inCall, true);
+    if (!m_unacknowledged.isValid())
+        m_unacknowledged.start();
     m_socket->write(data.toLatin1());
 }
 
 bool QtWinsock::SendBacklog() const
 {
-    return m_state == sckConnected
-           && (m_socket->bytesToWrite() > 0 || unacknowledgedBytes(m_socket->socketDescriptor()) > 0);
+    if (m_state != sckConnected)
+        return false;
+    const qint64 unacknowledged = unacknowledgedBytes(m_socket->socketDescriptor());
+    if (unacknowledged < 0)
+        m_acknowledgementKnown = false;
+    const bool backlog = m_socket->bytesToWrite() > 0 || unacknowledged > 0;
+    if (!backlog && m_acknowledgementKnown)
+        m_unacknowledged.invalidate();
+    return backlog;
+}
+
+qint64 QtWinsock::unacknowledgedForMs() const
+{
+    return m_acknowledgementKnown && m_unacknowledged.isValid() ? m_unacknowledged.elapsed() : -1;
 }
 
 bool QtWinsock::LocalAddressGone() const
@@ -183,6 +202,8 @@ void QtWinsock::GetData(QString &data, qint16 maxLen)
 
 void QtWinsock::onReadyRead()
 {
+    // The peer answers what it has taken.
+    m_unacknowledged.invalidate();
     m_received.append(m_socket->readAll());
     emit DataArrival(static_cast<qint32>(qMin<qint64>(bytesWaiting(), INT32_MAX)));
 }

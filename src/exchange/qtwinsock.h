@@ -4,6 +4,7 @@
 #include "exchange/winsock.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QTimer>
 
 class QTcpSocket;
@@ -36,6 +37,8 @@ public:
 private:
     void onReadyRead();
     void compactBuffer();
+    // How long the data sent on this connection has waited for acknowledgement, or -1.
+    qint64 unacknowledgedForMs() const;
 
     QTcpSocket *m_socket = nullptr;
     MachineAddresses *m_addresses = nullptr;
@@ -50,6 +53,11 @@ private:
     int m_attempt = 0;
     // Set while a call of the program's runs, so that events Qt raises inside it are delivered later.
     bool m_inCall = false;
+    // Since when sent data has waited for acknowledgement: from the send until the peer answers,
+    // or a reading of the system's finds nothing waiting. Only a reading says that a request was
+    // taken without an answer, so where the system does not tell, no wait is known.
+    mutable QElapsedTimer m_unacknowledged;
+    mutable bool m_acknowledgementKnown = true;
     QByteArray m_received;
     qsizetype m_readPos = 0;
 };

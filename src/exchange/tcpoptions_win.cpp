@@ -1,5 +1,5 @@
-// Windows: SIO_TCP_INFO, TCP_MAXRT, and WSAETIMEDOUT as Qt's Windows socket engine reports it.
-#include "exchange/tcpoptions.h"
+// Windows: SIO_TCP_INFO, TCP_MAXRT, and the failures as Qt's Windows socket engine reports them.
+#include "exchange/tcpoptions_win.h"
 
 #include "core/logging.h"
 
@@ -7,6 +7,8 @@
 
 #include <mstcpip.h>
 #include <ws2tcpip.h>
+
+#include <QCoreApplication>
 
 #include <atomic>
 #include <cstddef>
@@ -22,29 +24,6 @@
 
 namespace {
 
-// What SIO_TCP_INFO answers to version 0 (Windows 10 1703 and later).
-struct TcpInfoV0 {
-    int State;
-    ULONG Mss;
-    ULONG64 ConnectionTimeMs;
-    BOOLEAN TimestampsEnabled;
-    ULONG RttUs;
-    ULONG MinRttUs;
-    ULONG BytesInFlight;
-    ULONG Cwnd;
-    ULONG SndWnd;
-    ULONG RcvWnd;
-    ULONG RcvBuf;
-    ULONG64 BytesOut;
-    ULONG64 BytesIn;
-    ULONG BytesReordered;
-    ULONG BytesRetrans;
-    ULONG FastRetrans;
-    ULONG DupAcksIn;
-    ULONG TimeoutEpisodes;
-    UCHAR SynRetrans;
-};
-
 // A system that lacks something says so once, not at every connection or tick.
 void noteOnce(std::atomic_bool &said, const char *what, int error)
 {
@@ -53,6 +32,15 @@ void noteOnce(std::atomic_bool &said, const char *what, int error)
 }
 
 } // namespace
+
+qint64 backlogFromTcpInfo(const TcpInfoV0 &info, unsigned long size)
+{
+    if (size < offsetof(TcpInfoV0, SndWnd) + sizeof info.SndWnd)
+        return -1;
+    if (info.BytesInFlight > 0)
+        return info.BytesInFlight;
+    return info.SndWnd == 0 ? 1 : 0;
+}
 
 qint64 unacknowledgedBytes(qintptr descriptor)
 {
@@ -63,9 +51,10 @@ qint64 unacknowledgedBytes(qintptr descriptor)
     DWORD size = 0;
     if (::WSAIoctl(static_cast<SOCKET>(descriptor), SIO_TCP_INFO, &version, sizeof version, &info, sizeof info, &size,
                    nullptr, nullptr)
-            == 0
-        && size >= offsetof(TcpInfoV0, BytesInFlight) + sizeof info.BytesInFlight)
-        return info.BytesInFlight;
+        == 0) {
+        if (const qint64 backlog = backlogFromTcpInfo(info, size); backlog >= 0)
+            return backlog;
+    }
     static std::atomic_bool said{false};
     noteOnce(said,
              "the system does not tell the unacknowledged bytes of a connection (SIO_TCP_INFO); only what "
@@ -93,12 +82,29 @@ bool setUnacknowledgedLimit(qintptr descriptor, int milliseconds)
 
 SocketFailure socketFailure(QAbstractSocket::SocketError error, const QString &errorString)
 {
-    if (error == QAbstractSocket::SocketTimeoutError)
+    // Qt 6's Windows socket engine never passes the system's text on; it files each system error
+    // under one of its own texts (qnativesocketengine_win.cpp, qnativesocketengine.cpp):
+    //   connect, WSAETIMEDOUT                    NetworkError, "Connection timed out"
+    //   read, WSAECONNRESET or WSAECONNABORTED   RemoteHostClosedError, "The remote host closed the
+    //                                            connection", as for a peer's orderly close
+    //   write, WSAECONNRESET or WSAECONNABORTED  NetworkError, "Unable to write"
+    //   read, any other error                    NetworkError, the system's text (qt_error_string)
+    // The system aborts a connection whose data stays unacknowledged for TCP_MAXRT with
+    // WSAECONNABORTED, so that give-up is told apart from a peer's reset only by what the client
+    // knows of its own unacknowledged data (judgeFailure).
+    const auto engineText = [](const char *text) { return QCoreApplication::translate("QNativeSocketEngine", text); };
+    switch (error) {
+    case QAbstractSocket::SocketTimeoutError:
         return SocketFailure::TimedOut;
-    // Windows' socket engine in Qt passes WSAETIMEDOUT from a read or write on as a network error,
-    // or as the peer's close, with only the system's text.
-    if ((error == QAbstractSocket::NetworkError || error == QAbstractSocket::RemoteHostClosedError)
-        && errorString == qt_error_string(WSAETIMEDOUT))
-        return SocketFailure::TimedOut;
-    return error == QAbstractSocket::RemoteHostClosedError ? SocketFailure::Ended : SocketFailure::Other;
+    case QAbstractSocket::RemoteHostClosedError:
+        return SocketFailure::Ended;
+    case QAbstractSocket::NetworkError:
+        if (errorString == engineText("Connection timed out") || errorString == qt_error_string(WSAETIMEDOUT))
+            return SocketFailure::TimedOut;
+        if (errorString == engineText("Unable to write"))
+            return SocketFailure::Ended;
+        return SocketFailure::Other;
+    default:
+        return SocketFailure::Other;
+    }
 }
