@@ -10,7 +10,7 @@ packages=(
   xvfb xauth x11-utils xdotool trayer openbox imagemagick fonts-dejavu-core fonts-liberation2
   desktop-file-utils librsvg2-bin
   iproute2
-  dbus dbus-x11
+  dbus dbus-x11 at-spi2-core python3-pyatspi
   clang libclang-rt-14-dev
   clang-format clang-tidy
 )

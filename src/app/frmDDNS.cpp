@@ -1,4 +1,5 @@
 #include "app/frmDDNS.h"
+#include "app/accessibility.h"
 #include "app/statuslabel.h"
 
 #include "exchange/winsock.h"
@@ -107,6 +108,7 @@ frmDDNS::frmDDNS(DesktopServices &services, Winsock &socket, NotificationArea &n
                  ServiceEndpoint service, QWidget *parent)
     : QWidget(parent), Winsock1(socket), m_services(services), m_tray(notificationArea), m_service(std::move(service))
 {
+    installAccessibleInterfaces();
     createControls();
     wireEvents();
 }
@@ -171,6 +173,8 @@ void frmDDNS::createTitleBand()
     setTextColour(Label9, kHeadingColour);
     Image1 = label(this, "Image1", QString(), {240, 8, 99, 35});
     Image1->setPixmap(QPixmap(QStringLiteral(":/logo.bmp")));
+    // The logo shows the product's name, and reads as it.
+    Image1->setAccessibleName(QStringLiteral("Vestrel"));
 }
 
 // The account, the two buttons, and the controls that are created hidden and stay so.
@@ -186,6 +190,8 @@ void frmDDNS::createAccountBand()
     txtPassword->setStyle(asterisk);
     txtPassword->setEchoMode(QLineEdit::Password);
     txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
+    nameBy(Label2, txtUsername);
+    nameBy(Label3, txtPassword);
 
     Label1 = label(this, "Label1", QStringLiteral("Gateway (Name or IP) :"), {248, 128, 113, 33});
     Label1->setWordWrap(true);
@@ -212,6 +218,8 @@ void frmDDNS::createStatusBand()
 
     imgStatus = label(this, "imgStatus", QString(), {280, 160, 44, 26});
     imgStatus->setPixmap(QPixmap(QStringLiteral(":/status-initial.png")));
+    // The picture in words, for assistive technology; ShowServiceStatus renames it with each picture.
+    imgStatus->setAccessibleName(QStringLiteral("Unknown"));
 
     Label5 = boldLabel(this, "Label5", QStringLiteral("My IP : "), {16, 176, 65, 17});
     setTextColour(Label5, kYellow);
@@ -228,6 +236,13 @@ void frmDDNS::createStatusBand()
     chkDisableService->setGeometry(232, 192, 14, 17);
     Label8 = label(this, "Label8", QStringLiteral("Disable service"), {250, 195, 81, 17});
     setTextColour(Label8, kWhite);
+    // The check box's caption is a label of its own; clicking it still does nothing.
+    nameBy(Label8, chkDisableService);
+
+    // Each value is read with its heading.
+    Label4->setBuddy(lblStatus);
+    Label5->setBuddy(lblMyIP);
+    Label6->setBuddy(lblError);
 }
 
 // The hint line.
@@ -237,6 +252,7 @@ void frmDDNS::createTipsBand()
     setTextColour(Label7, kYellow);
     lblMessage = label<StatusLabel>(this, "lblMessage", QString(), {40, 224, 305, 17});
     setTextColour(lblMessage, kWhite);
+    Label7->setBuddy(lblMessage);
 }
 
 // The tray's pop-up menu: items 0 "Property", 1 a separator, 3 "Exit"; there is no 2.

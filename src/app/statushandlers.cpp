@@ -17,5 +17,7 @@ void frmDDNS::ShowServiceStatus(qint32 status)
         return;
     }
     imgStatus->setPixmap(picture);
+    // Renaming the picture is what tells a screen reader that the status changed.
+    imgStatus->setAccessibleName(look.pictureName);
     cmdConnect->setText(look.caption);
 }

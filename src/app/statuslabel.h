@@ -6,11 +6,14 @@
 
 // A label for status text that may outgrow its place in the fixed layout: the whole text shows as
 // the label's tooltip whenever it does not fit, always as plain text, since it may come from the
-// network.
+// network. Assistive technology reads it with its heading (app/accessibility.h).
 class StatusLabel final : public QLabel
 {
+    Q_OBJECT
 public:
-    using QLabel::QLabel;
+    // The text is set once the label is a StatusLabel: QLabel's constructor would announce it to
+    // assistive technology while the object is still a plain QLabel, and be read as one for good.
+    StatusLabel(const QString &text, QWidget *parent) : QLabel(parent) { setText(text); }
 
 protected:
     bool event(QEvent *e) override

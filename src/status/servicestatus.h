@@ -1,5 +1,6 @@
 #pragma once
-// What a service status code looks like: the status picture and the Connect button's caption.
+// What a service status code looks like: the status picture, the picture in words, and the Connect
+// button's caption.
 
 #include <QString>
 #include <QtGlobal>
@@ -10,6 +11,7 @@ inline constexpr qint32 STATUS_ONLINE = 2;
 
 struct StatusLook {
     QString pictureFile; // a file name in icons/ beside the program
+    QString pictureName; // what the picture says, as assistive technology reads it
     QString caption;     // of the Connect button
 
     friend bool operator==(const StatusLook &, const StatusLook &) = default;

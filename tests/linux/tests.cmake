@@ -4,6 +4,7 @@
 #   tst_tray_desktop       an X11 desktop (Xvfb, openbox, trayer) driving the Linux program; the
 #                          Windows program's own desktop test is in windows/tests.cmake
 #   tst_tray_dbus          a D-Bus tray on a private session bus, which the Windows Qt has not
+#   tst_accessibility_atspi  the window read through AT-SPI, Linux's accessibility interface
 #   icons_match_drawings   the install into the user's XDG space, its menu entry and hicolor icons
 #   desktop_entry_valid
 #   user_install_roundtrip
@@ -30,6 +31,14 @@ if(TARGET ddns-sim)
   # 77: the desktop tools are not installed; the script says which. Serial, so that a busy machine
   # does not stretch the double-click. The script puts the program itself on the X display.
   set_tests_properties(tst_tray_desktop PROPERTIES
+    SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
+  # The open window read through AT-SPI, as a screen reader reads it, against the same simulator
+  # port; 77 when a tool is missing. The script puts the program on its own X display and buses.
+  add_test(NAME tst_accessibility_atspi
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/accessibility.sh
+      $<TARGET_FILE:vestrel-loopback> $<TARGET_FILE:ddns-sim> ${VESTREL_DESKTOP_TEST_PORT}
+      ${CMAKE_CURRENT_BINARY_DIR}/accessibility-artifacts)
+  set_tests_properties(tst_accessibility_atspi PROPERTIES
     SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
 endif()
 
