@@ -34,6 +34,7 @@ public:
     qint64 bytesWaiting() const { return m_received.size() - m_readPos; }
 
 private:
+    void connectSocket();
     void onReadyRead();
     void compactBuffer();
 
@@ -48,6 +49,8 @@ private:
     // Every attempt gets a number so that an event queued for an attempt that Close() has since
     // dropped is never delivered.
     int m_attempt = 0;
+    // Whether the attempt under way has turned to IPv6, the name having no IPv4 address.
+    bool m_overIPv6 = false;
     // Set while a call of the program's runs, so that events Qt raises inside it are delivered later.
     bool m_inCall = false;
     QByteArray m_received;
