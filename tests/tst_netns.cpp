@@ -1,15 +1,19 @@
 // The network changing under a running client, for real: the client in a network namespace of its
 // own, the simulated service in another, joined by a veth pair (tests/netns/run.sh makes them and
-// says where). The machine's address is replaced, as a new lease does; then the path to the service
+// says where). Both carry IPv4 and IPv6: the family the service's name offers decides the
+// connection. The machine's address is replaced, as a new lease does; then the path to the service
 // stops acknowledging anything, as a router that reboots does, and comes back.
 //
 // Ticks are driven directly, a few seconds apart; the system's own timers run at their real pace.
 #include "support/testwindow.h"
 
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -21,6 +25,7 @@ namespace {
 
 constexpr quint16 kPort = 8080;
 const QString kServer = QStringLiteral("203.0.113.1");
+const QString kServerIPv6 = QStringLiteral("2001:db8::1");
 
 struct Request {
     qint64 at; // ms since the test began
@@ -46,12 +51,18 @@ class TestNetns : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void connectsOverIPv4WheneverTheNameHasIt_data();
+    void connectsOverIPv4WheneverTheNameHasIt();
     void reportsFromTheNewAddressWhenTheOldOneGoes();
     void aPathThatStopsAcknowledgingIsGivenUp();
 
 private:
     // Runs the event loop, ticking the client every tickMs, until done() holds or timeoutMs passes.
-    template <typename Done> bool tickUntil(Done done, int tickMs, int timeoutMs);
+    template <typename Done> bool tickUntil(LiveWindow &client, Done done, int tickMs, int timeoutMs);
+    template <typename Done> bool tickUntil(Done done, int tickMs, int timeoutMs)
+    {
+        return tickUntil(*m_client, done, tickMs, timeoutMs);
+    }
     void readSimulator();
     int requestsFrom(const QString &address) const;
     void replaceClientAddress(const QString &from, const QString &to);
@@ -69,13 +80,15 @@ void TestNetns::initTestCase()
     if (env("VESTREL_NETNS_SERVER").isEmpty())
         QSKIP("run through tests/netns/run.sh, which makes the network namespaces");
     m_clock.start();
-    m_sim.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), env("VESTREL_NETNS_SERVER"),
-                                       QStringLiteral(DDNS_SIM_PATH), QStringLiteral("--listen"), kServer,
-                                       QStringLiteral("--port"), QString::number(kPort), QStringLiteral("--user"),
-                                       QStringLiteral("netns"), QStringLiteral("--password"), QStringLiteral("netns")});
+    m_sim.start(QStringLiteral("ip"),
+                {QStringLiteral("netns"), QStringLiteral("exec"), env("VESTREL_NETNS_SERVER"),
+                 QStringLiteral(DDNS_SIM_PATH), QStringLiteral("--listen"), kServer, QStringLiteral("--listen"),
+                 kServerIPv6, QStringLiteral("--port"), QString::number(kPort), QStringLiteral("--user"),
+                 QStringLiteral("netns"), QStringLiteral("--password"), QStringLiteral("netns")});
     QVERIFY(m_sim.waitForStarted());
     connect(&m_sim, &QProcess::readyReadStandardOutput, this, &TestNetns::readSimulator);
-    QTRY_VERIFY_WITH_TIMEOUT(m_simOutput.contains("listening on 203.0.113.1:8080"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_simOutput.contains("listening on [2001:db8::1]:8080"), 10000);
+    QVERIFY(m_simOutput.contains("listening on 203.0.113.1:8080"));
 
     m_client = std::make_unique<LiveWindow>(kPort, "\r\nnetns\r\nnetns\r\n0\r\n", kServer);
 }
@@ -89,7 +102,7 @@ void TestNetns::cleanupTestCase()
     }
 }
 
-template <typename Done> bool TestNetns::tickUntil(Done done, int tickMs, int timeoutMs)
+template <typename Done> bool TestNetns::tickUntil(LiveWindow &client, Done done, int tickMs, int timeoutMs)
 {
     QElapsedTimer elapsed;
     elapsed.start();
@@ -98,7 +111,7 @@ template <typename Done> bool TestNetns::tickUntil(Done done, int tickMs, int ti
         if (elapsed.elapsed() > timeoutMs)
             return false;
         if (elapsed.elapsed() >= nextTick) {
-            m_client->tick();
+            client.tick();
             nextTick += tickMs;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -135,6 +148,52 @@ void TestNetns::replaceClientAddress(const QString &from, const QString &to)
         ip({QStringLiteral("addr"), QStringLiteral("del"), from + QStringLiteral("/24"), QStringLiteral("dev"), link}));
     QVERIFY(
         ip({QStringLiteral("addr"), QStringLiteral("add"), to + QStringLiteral("/24"), QStringLiteral("dev"), link}));
+}
+
+void TestNetns::connectsOverIPv4WheneverTheNameHasIt_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("from"); // empty: no connection
+    QTest::addColumn<QString>("error");
+
+    // The service reads a dotted IPv4 address, though the system would rather use IPv6 here.
+    QTest::newRow("IPv4 and IPv6") << QStringLiteral("dual.vestrel.test") << QStringLiteral("203.0.113.2") << QString();
+    // An IPv6-only network: the address is reported as it stands.
+    QTest::newRow("IPv6 only") << QStringLiteral("v6only.vestrel.test") << QStringLiteral("2001:db8::2") << QString();
+    QTest::newRow("neither") << QStringLiteral("none.vestrel.test") << QString() << QStringLiteral("Host not found");
+}
+
+void TestNetns::connectsOverIPv4WheneverTheNameHasIt()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, from);
+    QFETCH(QString, error);
+    const QList<QHostAddress> dual = QHostInfo::fromName(QStringLiteral("dual.vestrel.test")).addresses();
+    QVERIFY2(dual.contains(QHostAddress(kServer)) && dual.contains(QHostAddress(kServerIPv6)),
+             "the names of tests/netns/run.sh do not resolve to both families here");
+
+    LiveWindow client(kPort, "\r\nnetns\r\nnetns\r\n0\r\n", host);
+    QSignalSpy errors(&client.socket, &Winsock::Error);
+    const qsizetype before = m_requests.size();
+    // The tests below count requests from the client's address afresh.
+    const auto forget = qScopeGuard([this] { m_requests.clear(); });
+    client.window->load();
+    if (from.isEmpty()) {
+        QVERIFY(tickUntil(
+            client, [&] { return !errors.isEmpty(); }, 2000, 10000));
+        QTest::qWait(200);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.first().at(0).value<qint16>(), qint16(11001));
+        QCOMPARE(client.window->lblError->text(), error);
+        QCOMPARE(m_requests.size(), before);
+        return;
+    }
+    QVERIFY2(tickUntil(
+                 client, [&] { return m_requests.size() > before; }, 2000, 10000),
+             "no request reached the service");
+    QCOMPARE(m_requests.at(before).from, from);
+    QCOMPARE(m_requests.at(before).localIp, from);
+    QCOMPARE(errors.count(), 0);
 }
 
 void TestNetns::reportsFromTheNewAddressWhenTheOldOneGoes()

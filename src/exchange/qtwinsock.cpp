@@ -72,6 +72,23 @@ QtWinsock::QtWinsock(QObject *parent)
     });
     connect(m_socket, &QIODevice::readyRead, this, &QtWinsock::onReadyRead);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::HostNotFoundError && !m_overIPv6) {
+            // The name has no IPv4 address: IPv6 is tried now. A name with no address at all fails
+            // that way too and is reported then; its lookup is in Qt's cache by now, so the second
+            // try costs no second wait. Started from the event loop, not from inside Qt's report.
+            m_overIPv6 = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this, attempt = m_attempt] {
+                    if (attempt != m_attempt)
+                        return;
+                    // Qt may report this try's failure from inside connectToHost() too.
+                    const QScopedValueRollback inCall(m_inCall, true);
+                    connectSocket();
+                },
+                Qt::QueuedConnection);
+            return;
+        }
         // Judged by cause: Windows reports a connection it gave up as the peer's reset, and a
         // connect it timed out under a text of Qt's own.
         const FailureShown shown = judgeFailure(socketFailure(error, m_socket->errorString()), unacknowledgedForMs());
@@ -136,9 +153,19 @@ void QtWinsock::Connect()
     m_received.clear();
     m_readPos = 0;
     m_state = sckConnecting;
+    m_overIPv6 = false;
     const QScopedValueRollback inCall(m_inCall, true);
-    // The local port is always 0 here: the system picks one.
-    m_socket->connectToHost(m_remoteHost, static_cast<quint16>(m_remotePort));
+    connectSocket();
+}
+
+void QtWinsock::connectSocket()
+{
+    // The service reads the local address as dotted IPv4, so the connection is made over IPv4
+    // wherever the name has an IPv4 address, though the system may prefer IPv6. Qt leaves the
+    // other family's addresses out and reports a name with none of this one as not found. The
+    // local port is always 0 here: the system picks one.
+    m_socket->connectToHost(m_remoteHost, static_cast<quint16>(m_remotePort), QIODevice::ReadWrite,
+                            m_overIPv6 ? QAbstractSocket::IPv6Protocol : QAbstractSocket::IPv4Protocol);
 }
 
 QString QtWinsock::LocalIP() const

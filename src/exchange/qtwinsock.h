@@ -35,6 +35,7 @@ public:
     qint64 bytesWaiting() const { return m_received.size() - m_readPos; }
 
 private:
+    void connectSocket();
     void onReadyRead();
     void compactBuffer();
     // How long the data sent on this connection has waited for acknowledgement, or -1.
@@ -51,6 +52,8 @@ private:
     // Every attempt gets a number so that an event queued for an attempt that Close() has since
     // dropped is never delivered.
     int m_attempt = 0;
+    // Whether the attempt under way has turned to IPv6, the name having no IPv4 address.
+    bool m_overIPv6 = false;
     // Set while a call of the program's runs, so that events Qt raises inside it are delivered later.
     bool m_inCall = false;
     // Since when sent data has waited for acknowledgement: from the send until the peer answers,

@@ -3,9 +3,14 @@
 # namespace where the program may start the simulated service. Both exist only for this run:
 #
 #   client namespace  veth 203.0.113.2/24  <-->  203.0.113.1/24 veth  server namespace
+#                          2001:db8::2/64            2001:db8::1/64
 #
-# The addresses are from a documentation range that is never routed anywhere, and no namespace has
-# a route beyond the pair. The program learns the names from its environment:
+# The addresses are from documentation ranges that are never routed anywhere, and no namespace has
+# a route beyond the pair. The program resolves names from a hosts file of its own, and never asks
+# DNS:
+#   dual.vestrel.test    203.0.113.1 and 2001:db8::1
+#   v6only.vestrel.test  2001:db8::1
+# The program learns the rest from its environment:
 #   VESTREL_NETNS_SERVER       the server namespace, for `ip netns exec`
 #   VESTREL_NETNS_CLIENT_LINK  the client's end of the pair
 #   VESTREL_NETNS_SERVER_LINK  the server's end of the pair
@@ -29,9 +34,11 @@ client="$tag-c"
 server_link="${tag}s"
 client_link="${tag}c"
 
+etc=""
 cleanup() {
   ip netns del "$client" 2>/dev/null
   ip netns del "$server" 2>/dev/null
+  [[ -n $etc ]] && rm -rf "$etc"
 }
 trap cleanup EXIT
 
@@ -58,9 +65,33 @@ ip -n "$server" link set lo up
 ip -n "$client" link set lo up
 ip -n "$server" addr add 203.0.113.1/24 dev "$server_link"
 ip -n "$client" addr add 203.0.113.2/24 dev "$client_link"
+# Without duplicate address detection, so that the addresses can be used at once.
+ip -n "$server" addr add 2001:db8::1/64 dev "$server_link" nodad
+ip -n "$client" addr add 2001:db8::2/64 dev "$client_link" nodad
 ip -n "$server" link set "$server_link" up
 ip -n "$client" link set "$client_link" up
+
+# The client's names: a hosts file, and a name service switch that looks nowhere else, both bound
+# over the system's files in the mount namespace that `ip netns exec` gives the program alone. A
+# name cache daemon would answer from the system's files, so its socket is hidden there too.
+etc=$(mktemp -d)
+printf '%s\n' "127.0.0.1 localhost" "203.0.113.1 dual.vestrel.test" "2001:db8::1 dual.vestrel.test" \
+  "2001:db8::1 v6only.vestrel.test" >"$etc/hosts"
+if [[ -f /etc/nsswitch.conf ]]; then
+  sed 's/^hosts:.*/hosts: files/' /etc/nsswitch.conf >"$etc/nsswitch.conf"
+else
+  echo "hosts: files" >"$etc/nsswitch.conf"
+fi
+mkdir "$etc/empty"
 set +e
 
+# shellcheck disable=SC2016 # expanded by the inner shell
 ip netns exec "$client" env VESTREL_NETNS_SERVER="$server" VESTREL_NETNS_CLIENT_LINK="$client_link" \
-  VESTREL_NETNS_SERVER_LINK="$server_link" "$@"
+  VESTREL_NETNS_SERVER_LINK="$server_link" bash -c '
+    set -e
+    mount --bind "$1/hosts" /etc/hosts
+    mount --bind "$1/nsswitch.conf" /etc/nsswitch.conf
+    if [[ -d /run/nscd ]]; then mount --bind "$1/empty" /run/nscd; fi
+    shift
+    set +e
+    exec "$@"' vestrel-netns "$etc" "$@"

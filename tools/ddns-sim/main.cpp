@@ -5,11 +5,13 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QList>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -77,8 +79,9 @@ int main(int argc, char *argv[])
                                   QStringLiteral("N"), QStringLiteral("18080"));
     const QCommandLineOption listenAddress(
         QStringLiteral("listen"),
-        QStringLiteral("Address to listen on: 127.0.0.1 (default), or one of 203.0.113.0/24 inside a test's network "
-                       "namespace."),
+        QStringLiteral("Address to listen on: 127.0.0.1 (default) or ::1, or one of 203.0.113.0/24 or 2001:db8::/64 "
+                       "inside a test's network namespace. Give it again to listen on a further address, on the "
+                       "same port."),
         QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Account user name."), QStringLiteral("U"),
                                   QStringLiteral("demo"));
@@ -117,13 +120,24 @@ int main(int argc, char *argv[])
     simulator.setSilent(parser.isSet(silent));
     simulator.setRefuse(parser.isSet(refuse));
 
-    const QHostAddress listenOn(parser.value(listenAddress));
-    if (!ServiceSimulator::isListenAddressAllowed(listenOn))
-        fail(QStringLiteral("--listen takes 127.0.0.1 or an address of 203.0.113.0/24, not \"%1\"")
-                 .arg(parser.value(listenAddress)));
-    if (!simulator.listen(static_cast<quint16>(toCount(parser.value(port), "port", 65535)), listenOn)) {
-        std::fputs(("ddns-sim: cannot listen: " + simulator.errorString() + '\n').toUtf8().constData(), stderr);
-        return 1;
+    QList<QHostAddress> listenOn;
+    for (const QString &text : parser.values(listenAddress)) {
+        const QHostAddress address(text);
+        if (!ServiceSimulator::isListenAddressAllowed(address))
+            fail(QStringLiteral("--listen takes 127.0.0.1, ::1 or an address of 203.0.113.0/24 or 2001:db8::/64, "
+                                "not \"%1\"")
+                     .arg(text));
+        listenOn.append(address);
+    }
+    const auto listenPort = static_cast<quint16>(toCount(parser.value(port), "port", 65535));
+    for (const QHostAddress &address : std::as_const(listenOn)) {
+        if (!simulator.listen(listenPort, address)) {
+            std::fputs(("ddns-sim: cannot listen on " + address.toString() + ": " + simulator.errorString() + '\n')
+                           .toUtf8()
+                           .constData(),
+                       stderr);
+            return 1;
+        }
     }
     QObject::connect(&simulator, &ServiceSimulator::requestHandled, &app,
                      [&simulator](int number, const QString &username, bool ok) {
@@ -143,6 +157,11 @@ int main(int argc, char *argv[])
     });
     stopWatch.start(50);
 
-    printLine(QStringLiteral("listening on %1:%2").arg(listenOn.toString()).arg(simulator.port()));
+    for (const QHostAddress &address : std::as_const(listenOn)) {
+        const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                                 : address.toString();
+        printLine(QStringLiteral("listening on %1:%2").arg(host).arg(simulator.port()));
+    }
     return QCoreApplication::exec();
 }

@@ -85,9 +85,9 @@ QByteArray plainReply(QByteArrayView statusLine, QByteArrayView text, bool keepA
 
 } // namespace
 
-ServiceSimulator::ServiceSimulator(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
+ServiceSimulator::ServiceSimulator(QObject *parent) : QObject(parent)
 {
-    connect(m_server, &QTcpServer::newConnection, this, &ServiceSimulator::acceptConnections);
+    addServer();
 }
 
 ServiceSimulator::~ServiceSimulator()
@@ -98,22 +98,44 @@ ServiceSimulator::~ServiceSimulator()
     qDeleteAll(m_sessions);
 }
 
+QTcpServer *ServiceSimulator::addServer()
+{
+    auto *server = new QTcpServer(this);
+    connect(server, &QTcpServer::newConnection, this, [this, server] { acceptConnections(server); });
+    m_servers.append(server);
+    return server;
+}
+
 bool ServiceSimulator::listen(quint16 port, const QHostAddress &address)
 {
-    if (!isListenAddressAllowed(address))
+    if (!isListenAddressAllowed(address)) {
+        m_listenError = QStringLiteral("address not allowed");
         return false;
-    return m_server->listen(address, port);
+    }
+    const bool further = m_servers.constFirst()->isListening();
+    QTcpServer *server = further ? addServer() : m_servers.constFirst();
+    if (further && port == 0)
+        port = this->port();
+    if (server->listen(address, port))
+        return true;
+    m_listenError = server->errorString();
+    if (further)
+        delete m_servers.takeLast();
+    return false;
 }
 
 bool ServiceSimulator::isListenAddressAllowed(const QHostAddress &address)
 {
-    return address == QHostAddress(QHostAddress::LocalHost)
-           || address.isInSubnet(QHostAddress(QStringLiteral("203.0.113.0")), 24);
+    return address == QHostAddress(QHostAddress::LocalHost) || address == QHostAddress(QHostAddress::LocalHostIPv6)
+           || address.isInSubnet(QHostAddress(QStringLiteral("203.0.113.0")), 24)
+           || address.isInSubnet(QHostAddress(QStringLiteral("2001:db8::")), 64);
 }
 
 void ServiceSimulator::close()
 {
-    m_server->close();
+    while (m_servers.size() > 1)
+        delete m_servers.takeLast();
+    m_servers.constFirst()->close();
     const QList<Session *> sessions = std::exchange(m_sessions, {});
     for (Session *session : sessions) {
         session->socket->disconnect(this);
@@ -125,17 +147,17 @@ void ServiceSimulator::close()
 
 bool ServiceSimulator::isListening() const
 {
-    return m_server->isListening();
+    return m_servers.constFirst()->isListening();
 }
 
 quint16 ServiceSimulator::port() const
 {
-    return m_server->serverPort();
+    return m_servers.constFirst()->serverPort();
 }
 
 QString ServiceSimulator::errorString() const
 {
-    return m_server->errorString();
+    return m_listenError;
 }
 
 void ServiceSimulator::setAccount(const QString &username, const QString &password)
@@ -171,9 +193,9 @@ void ServiceSimulator::setRefuse(bool refuse)
     m_refuse = refuse;
 }
 
-void ServiceSimulator::acceptConnections()
+void ServiceSimulator::acceptConnections(QTcpServer *server)
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+    while (QTcpSocket *socket = server->nextPendingConnection()) {
         const int number = ++m_connections;
         if (m_refuse) {
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

@@ -28,9 +28,10 @@ public:
     explicit ServiceSimulator(QObject *parent = nullptr);
     ~ServiceSimulator() override;
 
-    // Listens on 127.0.0.1, or on an address of the documentation range 203.0.113.0/24 that only
-    // exists inside network namespaces a test made; never on another interface. Port 0 picks a
-    // free port.
+    // Listens on a loopback address (127.0.0.1, ::1), or on an address of the documentation ranges
+    // 203.0.113.0/24 and 2001:db8::/64 that only exist inside network namespaces a test made; never
+    // on another interface. Port 0 picks a free port. Called again, it listens on a further address
+    // as well, so that one service answers on both families; port 0 then means the port in use.
     bool listen(quint16 port = 0, const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
     static bool isListenAddressAllowed(const QHostAddress &address);
     // Stops listening and drops every open connection.
@@ -85,14 +86,17 @@ private:
         bool pauseAfter = false;
     };
 
-    void acceptConnections();
+    QTcpServer *addServer();
+    void acceptConnections(QTcpServer *server);
     void readRequests(Session *session);
     void answer(Session *session, const HttpRequest &request);
     void queueReply(Session *session, const QByteArray &reply);
     void writePending(Session *session);
     void dropSession(Session *session);
 
-    QTcpServer *m_server = nullptr;
+    // The first is always there; the others listen on further addresses.
+    QList<QTcpServer *> m_servers;
+    QString m_listenError;
     QList<Session *> m_sessions;
 
     QString m_username = QStringLiteral("demo");
