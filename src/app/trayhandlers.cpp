@@ -69,8 +69,15 @@ void frmDDNS::showOnRequest(std::function<void(bool shown)> answer)
         return;
     }
     dispatch([this] { submnuProperty_Click(0); });
+    // The one who started the program again wants to work with the window: in front of the window
+    // they were in, with the keyboard, even where it was open already behind another one.
+    const bool shown = !m_ending && !m_services.hasEnded() && isVisible();
+    if (shown) {
+        raise();
+        activateWindow();
+    }
     // While a failure is reported (the message box is up) or after the end, nothing was shown.
-    answer(!m_ending && !m_services.hasEnded() && isVisible());
+    answer(shown);
 }
 
 void frmDDNS::submnuProperty_Click(qint16 Index)

@@ -18,7 +18,7 @@ artifacts=$4
 # shellcheck source=tests/support/session.sh
 source "$(dirname "$0")/../support/session.sh"
 require_tools "Debian packages: xvfb x11-utils xdotool trayer openbox imagemagick; scripts/install-deps.sh installs them" \
-    Xvfb openbox trayer xdotool xwininfo xprop import
+    Xvfb openbox trayer xdotool xwininfo xprop xmessage import
 for file in "$program" "$simulator"; do
     [[ -x $file ]] || { echo "FAIL: $file is not an executable"; exit 1; }
 done
@@ -251,12 +251,40 @@ wait_until 25 requests_above "$after_close" \
     || fail "no update request since the close box ($after_close before, $(requests) now)"
 running || fail "the program ended"
 
+step "a second start while another window has the keyboard: the window comes up in front, with it"
+xmessage -geometry 600x400+0+0 "another program" &
+other_pid=$!
+pids+=("$other_pid")
+wait_until 10 bash -c 'xdotool search --onlyvisible --class "^Xmessage$" >/dev/null 2>&1' || fail "xmessage showed nothing"
+other=$(xdotool search --onlyvisible --class '^Xmessage$' | head -n 1)
+# The stacking order, bottom to top, in decimal; the tray's dock is in it too, always on top.
+stacking() { x xprop -root _NET_CLIENT_LIST_STACKING | tr -d ',' | awk '{for (i = 5; i <= NF; i++) print $i}' | xargs printf '%d\n'; }
+in_front() { # <id> <other id>: the active window, with the keyboard focus, stacked above the other
+    [[ $(x xdotool getactivewindow) == "$(($1))" && $(x xdotool getwindowfocus) == "$(($1))" ]] &&
+        stacking | awk -v a="$(($1))" -v b="$(($2))" '$1 == a {ia = NR} $1 == b {ib = NR} END {exit !(ia > ib)}'
+}
+for round in hidden behind; do
+    x xdotool windowactivate --sync "$other" >/dev/null 2>&1
+    window=$(shown_window)
+    wait_until 5 in_front "$other" "${window:-0}" || fail "xmessage did not take the keyboard ($round)"
+    QT_QPA_PLATFORM=xcb "$app/vestrel" >"$work/second-start-$round.log" 2>&1 ||
+        fail "the second start ended with status $? ($round): $(cat "$work/second-start-$round.log")"
+    wait_until 10 window_shown || fail "the second start did not show the window ($round)"
+    wait_until 5 in_front "$(shown_window)" "$other" ||
+        fail "the window ($round) is not in front with the keyboard: active $(x xdotool getactivewindow), focus $(x xdotool getwindowfocus), stacking $(stacking | tr '\n' ' '), window $(($(shown_window)))"
+    shot "06-second-start-$round"
+done
+kill "$other_pid" 2>/dev/null
+x xdotool windowminimize "$(shown_window)"
+wait_until 10 window_hidden || fail "minimising did not hide the window"
+wait_until 10 has_icons 1 || fail "the icon did not come back after minimising"
+
 step "right-click, Exit: the program ends and takes its icon with it"
 read -r ix iy < <(icon_centre)
 [[ -n ${ix:-} ]] || fail "no tray icon to click"
 click_at "$ix" "$iy" 3
 wait_until 10 menu_open || fail "the right-click opened no menu"
-shot 06-menu-before-exit
+shot 07-menu-before-exit
 read -r mx my mw mh < <(geometry "$(menu_window)")
 click_at "$((mx + mw / 2))" "$((my + mh - 10))" 1
 wait_until 10 ended || fail "Exit did not end the program"
@@ -264,7 +292,7 @@ wait "$app_pid"
 status=$?
 ((status == 0)) || fail "the program ended with status $status after Exit"
 wait_until 5 has_icons 0 || fail "the icon stayed in the tray after Exit"
-shot 07-ended
+shot 08-ended
 
 step "no notification area: the window starts minimised, and the close box keeps it reachable"
 kill "$tray_pid"
