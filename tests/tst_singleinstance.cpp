@@ -2,9 +2,12 @@
 // window. A start that has to wait for an answer runs on a thread of its own, so that the holder,
 // on this thread's event loop, can give one.
 #include "app/singleinstance.h"
+#include "support/wine.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -22,6 +25,9 @@
 #if defined(Q_OS_UNIX)
 #include <sys/stat.h>
 #include <unistd.h>
+#elif defined(Q_OS_WIN)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
 #endif
 
 using namespace std::chrono_literals;
@@ -129,6 +135,8 @@ private slots:
     void connectionNeverTakenUpIsMadeAfresh();
     void otherUsersFilesAreNotTrusted_data();
     void otherUsersFilesAreNotTrusted();
+    void oneFolderSpelledOtherwise();
+    void socketOfAnotherProcessIsNotBelieved();
 
 private:
     QString folder(const QString &name) const { return m_root->filePath(name); }
@@ -405,6 +413,82 @@ void TestSingleInstance::otherUsersFilesAreNotTrusted()
     struct stat info {};
     QVERIFY(::stat(QFile::encodeName(place).constData(), &info) == 0);
     QCOMPARE(info.st_mode & 0777, 0700u);
+#endif
+}
+
+// Windows knows one folder by many names: another letter case, its 8.3 short name, another drive
+// letter for the same place (subst; under Wine, Z:, the Unix root, which holds the prefix's C:).
+// Each is the same client's folder.
+void TestSingleInstance::oneFolderSpelledOtherwise()
+{
+#if defined(Q_OS_WIN)
+    const QString name = QStringLiteral("A Folder With A Long Name");
+    QVERIFY(QDir(m_root->path()).mkpath(name));
+    const QString one = QDir::toNativeSeparators(folder(name));
+    QStringList spellings{one.toUpper(), one.toLower()};
+    wchar_t shortName[MAX_PATH];
+    const DWORD length = GetShortPathNameW(reinterpret_cast<const wchar_t *>(one.utf16()), shortName, MAX_PATH);
+    if (length > 0 && length < MAX_PATH && QString::fromWCharArray(shortName, int(length)) != one)
+        spellings << QString::fromWCharArray(shortName, int(length));
+    auto removeDrive = qScopeGuard([] { DefineDosDeviceW(DDD_REMOVE_DEFINITION, L"Q:", nullptr); });
+    if (underWine()) {
+        // Wine names drives by links in its prefix (dosdevices/), not by DefineDosDevice.
+        using UnixName = char *(CDECL *)(const wchar_t *);
+        const auto unixName = reinterpret_cast<UnixName>(
+            reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+        QVERIFY(unixName);
+        char *path = unixName(reinterpret_cast<const wchar_t *>(one.utf16()));
+        QVERIFY(path);
+        spellings << QStringLiteral("Z:") + QDir::toNativeSeparators(QString::fromLocal8Bit(path));
+        HeapFree(GetProcessHeap(), 0, path);
+    } else {
+        QVERIFY(DefineDosDeviceW(0, L"Q:",
+                                 reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_root->path()).utf16())));
+        spellings << QStringLiteral("Q:\\") + name;
+    }
+
+    SingleInstance first(one, kHome, m_place->path());
+    answering(first);
+    QCOMPARE(first.claim(), SingleInstance::Claim::Start);
+    for (const QString &spelling : std::as_const(spellings)) {
+        QVERIFY2(QFileInfo(spelling).isDir(), qPrintable(spelling));
+        QCOMPARE(SingleInstance(spelling, kHome, m_place->path()).lockPath(), first.lockPath());
+        QCOMPARE(claimMeanwhile(spelling, kHome, m_place->path(), 10s), SingleInstance::Claim::Shown);
+    }
+#else
+    QSKIP("Unix names a folder exactly: its links are the rows of secondStartShowsTheFirst");
+#endif
+}
+
+// Pipe names are one name space for the whole machine: another user's process may serve the
+// holder's pipe name first. A later start tells it nothing, believes nothing from it, and gives up
+// at once rather than after its whole patience.
+void TestSingleInstance::socketOfAnotherProcessIsNotBelieved()
+{
+#if defined(Q_OS_WIN)
+    const SingleInstance names(folder(QStringLiteral("one")), kHome, m_place->path());
+    const QString told = m_place->filePath(QStringLiteral("told"));
+    QProcess standIn;
+    standIn.start(QStringLiteral(PIPE_STAND_IN_PATH), {names.socketPath(), told});
+    auto end = qScopeGuard([&standIn] {
+        standIn.kill();
+        standIn.waitForFinished();
+    });
+    QVERIFY(standIn.waitForReadyRead(10000));
+    QCOMPARE(standIn.readLine().trimmed(), QByteArray("listening"));
+    // The holder, this process, has the lock; the pipe is the stand-in's.
+    QLockFile lock(names.lockPath());
+    QVERIFY(lock.tryLock(0));
+
+    QElapsedTimer waited;
+    waited.start();
+    QCOMPARE(claimMeanwhile(folder(QStringLiteral("one")), kHome, m_place->path(), 15s),
+             SingleInstance::Claim::Impostor);
+    QCOMPARE_LT(waited.elapsed(), 5000);
+    QTest::qWait(200);
+    QVERIFY(!QFile::exists(told) || QFileInfo(told).size() == 0);
+#else
+    QSKIP("the socket lives in a folder of this user's own (otherUsersFilesAreNotTrusted)");
 #endif
 }
 

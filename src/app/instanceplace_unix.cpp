@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <sys/stat.h>
@@ -45,4 +46,22 @@ bool InstancePlace::ownedByUs(const QString &path)
 {
     struct stat info {};
     return ::lstat(QFile::encodeName(path).constData(), &info) != 0 || info.st_uid == ::geteuid();
+}
+
+QString InstancePlace::folderIdentity(const QString &folder)
+{
+    // Unix names are exact: the canonical path, with every link resolved, is the folder's one name.
+    return QFileInfo(folder).canonicalFilePath();
+}
+
+bool InstancePlace::servedByHolder(QLocalSocket & /*socket*/, qint64 /*holder*/)
+{
+    // The socket lives in a folder only this user can write to (defaultPlace), and a file there
+    // made by anyone else is not believed (ownedByUs).
+    return true;
+}
+
+void InstancePlace::letHolderTakeForeground(qint64 /*holder*/)
+{
+    // X11 and Wayland leave focus to the window manager, which the holder asks (activateWindow).
 }

@@ -65,6 +65,7 @@ int main(int argc, char *argv[])
     case SingleInstance::Claim::Shown:
         return 0;
     case SingleInstance::Claim::NoAnswer:
+    case SingleInstance::Claim::Impostor:
         return 1;
     }
 

@@ -32,22 +32,30 @@ QString canonical(const QString &folder)
     return path.isEmpty() ? info.absoluteFilePath() : path;
 }
 
+// What the lock is named after: the folder as the file system knows it, or, where it cannot tell,
+// its canonical path.
+QString identity(const QString &folder)
+{
+    const QString known = InstancePlace::folderIdentity(folder);
+    return known.isEmpty() ? canonical(folder) : known;
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(const QString &programFolder, const QString &home, const QString &place, QObject *parent)
     : QObject(parent), m_folder(canonical(programFolder)), m_place(place),
-      m_base(QDir(place).filePath(nameFor(m_folder, home))), m_lock(lockPath())
+      m_base(QDir(place).filePath(nameFor(identity(programFolder), home))), m_lock(lockPath())
 {
     // The holder may run for weeks: only a dead holder makes the lock stale, never its age.
     m_lock.setStaleLockTime(0);
 }
 
-QString SingleInstance::nameFor(const QString &canonicalFolder, const QString &home)
+QString SingleInstance::nameFor(const QString &folderIdentity, const QString &home)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(home.toUtf8());
     hash.addData(QByteArrayView("\0", 1));
-    hash.addData(canonicalFolder.toUtf8());
+    hash.addData(folderIdentity.toUtf8());
     // 64 bits tell folders apart well enough and keep the socket's path short.
     return QStringLiteral("vestrel-") + QString::fromLatin1(hash.result().left(8).toHex());
 }
@@ -83,12 +91,22 @@ SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience)
         // after a reboot or, under Wine, at once, or by another copy of the program. The system's
         // own lock on the file says whether its holder lives; Qt writes the ID only once it holds
         // that lock, so a lock with an ID that can be removed is a dead holder's.
-        if (qint64 pid = 0; m_lock.getLockInfo(&pid, nullptr, nullptr) && m_lock.removeStaleLockFile()) {
-            qCInfo(lcTray) << "removed the lock of a copy that has ended (it named process" << pid << ")";
+        qint64 holder = 0;
+        const bool named = m_lock.getLockInfo(&holder, nullptr, nullptr);
+        if (named && m_lock.removeStaleLockFile()) {
+            qCInfo(lcTray) << "removed the lock of a copy that has ended (it named process" << holder << ")";
             continue;
         }
-        if (askToShow(deadline))
+        switch (askToShow(deadline, named ? holder : 0)) {
+        case Asked::Shown:
             return Claim::Shown;
+        case Asked::Impostor:
+            qCWarning(lcTray) << "the socket" << socketPath() << "is served by a process other than the copy running in"
+                              << m_folder << "(process" << holder << "); not asking it, and not starting another";
+            return Claim::Impostor;
+        case Asked::NoAnswer:
+            break;
+        }
         if (deadline.hasExpired()) {
             qCWarning(lcTray) << "the copy running in" << m_folder << "does not answer; not starting another";
             return Claim::NoAnswer;
@@ -111,23 +129,30 @@ void SingleInstance::listen()
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptRequests);
 }
 
-bool SingleInstance::askToShow(QDeadlineTimer deadline) const
+SingleInstance::Asked SingleInstance::askToShow(QDeadlineTimer deadline, qint64 holder) const
 {
     QLocalSocket socket;
     socket.connectToServer(socketPath());
     if (!socket.waitForConnected(int(deadline.remainingTime())))
-        return false;
+        return Asked::NoAnswer;
+    // Nothing is told to, or believed from, a socket that is not the holder's. A lock that does not
+    // name its holder yet is being made: ask again.
+    if (holder <= 0)
+        return Asked::NoAnswer;
+    if (!InstancePlace::servedByHolder(socket, holder))
+        return Asked::Impostor;
+    InstancePlace::letHolderTakeForeground(holder);
     socket.write(kShow);
     if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
-        return false;
+        return Asked::NoAnswer;
     // A holder takes up the request at once and says so. A connection made while the holder was
     // still setting up its server can go unseen (as under Wine): without that word, ask afresh
     // rather than wait out the whole patience on it.
     if (readLine(socket, std::min(deadline, QDeadlineTimer(kTakenUpWithin))) != kTakenUp)
-        return false;
+        return Asked::NoAnswer;
     // The answer comes once the holder has acted on the request; a holder that is closing down
     // drops the connection instead, and the caller tries for the lock again.
-    return readLine(socket, deadline) == kShown;
+    return readLine(socket, deadline) == kShown ? Asked::Shown : Asked::NoAnswer;
 }
 
 QByteArray SingleInstance::readLine(QLocalSocket &socket, QDeadlineTimer deadline)

@@ -25,16 +25,17 @@ public:
         Start,    // this process holds the folder and starts the client
         Shown,    // another process holds it and has shown its window
         NoAnswer, // another process holds it but did not answer in time
+        Impostor, // another process holds it, and its socket is served by someone else: not asked
     };
     Q_ENUM(Claim)
 
-    // The folder is made canonical, so that a link to it names the same folder. place is the
-    // directory for the lock and the socket.
+    // The folder is named as the file system knows it, so that a link to it, or another spelling of
+    // it, names the same folder. place is the directory for the lock and the socket.
     SingleInstance(const QString &programFolder, const QString &home, const QString &place, QObject *parent = nullptr);
 
-    // The name the lock and the socket share: the folder and the user's home, hashed. The home
-    // keeps users apart where the place is shared by all of them.
-    static QString nameFor(const QString &canonicalFolder, const QString &home);
+    // The name the lock and the socket share: the folder's identity and the user's home, hashed.
+    // The home keeps users apart where the place is shared by all of them.
+    static QString nameFor(const QString &folderIdentity, const QString &home);
     // A directory of this user's own for the lock and the socket: the runtime directory, or a
     // private folder in the temporary one; on Windows, Vestrel in the local application data.
     // Empty where none can be had.
@@ -62,7 +63,8 @@ protected:
 
 private:
     void listen();
-    bool askToShow(QDeadlineTimer deadline) const;
+    enum class Asked { Shown, NoAnswer, Impostor };
+    Asked askToShow(QDeadlineTimer deadline, qint64 holder) const;
     static QByteArray readLine(QLocalSocket &socket, QDeadlineTimer deadline);
     void acceptRequests();
     void readRequest(QLocalSocket *client);

@@ -4,6 +4,12 @@
 # The Windows files' answers to the system, with the test playing the system where Wine does not.
 vestrel_add_test(tst_platform_win)
 
+# A process of another user's that serves the client's pipe name first, for tst_singleinstance.
+add_executable(pipestandin support/pipestandin.cpp)
+target_link_libraries(pipestandin PRIVATE Qt6::Network vestrel_warnings)
+target_compile_definitions(tst_singleinstance PRIVATE PIPE_STAND_IN_PATH="$<TARGET_FILE:pipestandin>")
+add_dependencies(tst_singleinstance pipestandin)
+
 # The program folder as a user unzips it (cmake --install of this tree), under Wine on a virtual X
 # display with an XEmbed tray, against the simulator on a loopback port drawn once for this tree:
 # requests every ten seconds, the icon docked, a double-click shows the window. Screenshots go to
