@@ -4,6 +4,15 @@
 # The Windows files' answers to the system, with the test playing the system where Wine does not.
 vestrel_add_test(tst_platform_win)
 
+# The application manifest in the built programs, read as Windows reads it.
+add_executable(tst_manifest windows/tst_manifest.cpp)
+target_link_libraries(tst_manifest PRIVATE Qt6::Test vestrel_warnings)
+target_compile_definitions(tst_manifest PRIVATE
+  VESTREL_PROGRAM_PATH="$<TARGET_FILE:vestrel>" VESTREL_INSTANCE_PATH="$<TARGET_FILE:vestrel-instance>")
+add_dependencies(tst_manifest vestrel vestrel-instance)
+add_test(NAME tst_manifest COMMAND tst_manifest)
+set_tests_properties(tst_manifest PROPERTIES ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
+
 # The program folder as a user unzips it (cmake --install of this tree), under Wine on a virtual X
 # display with an XEmbed tray, against the simulator on a loopback port drawn once for this tree:
 # requests every ten seconds, the icon docked, a double-click shows the window. Screenshots go to
