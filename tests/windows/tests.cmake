@@ -27,8 +27,10 @@ add_test(NAME wine_desktop
 set_tests_properties(wine_desktop PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 240 RUN_SERIAL TRUE)
 
 # The setup (NSIS), silent under Wine in a prefix of its own: where it installs, its shortcuts and
-# Apps-list entry, an update keeping config.dat, a running client left alone, and the uninstaller
-# with and without the account. It lays out and packs its own copy of the program folder.
+# Apps-list entry, an update keeping config.dat, an update taking out what an earlier version
+# installed and this one does not, a running client left alone, and the uninstaller with and
+# without the account. It lays out and packs its own copy of the program folder (and an earlier
+# version's).
 find_program(VESTREL_MAKENSIS makensis)
 if(VESTREL_MAKENSIS)
   add_test(NAME windows_setup COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/setup-roundtrip.sh
