@@ -21,12 +21,18 @@ endif()
 set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${vestrel_ico_sources}
   ${PROJECT_SOURCE_DIR}/resources/vestrel-256.png)
 
-# Makes target a GUI program (no console window) carrying the icon and the version resource.
+# Makes target a GUI program (no console window) carrying the icon, the version resource and the
+# application manifest.
 function(vestrel_windows_program target)
   set(vestrel_rc_target ${target})
   set(vestrel_ico ${VESTREL_ICO})
+  set(vestrel_manifest ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/vestrel.manifest.in ${vestrel_manifest} @ONLY)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/vestrel.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc @ONLY)
   target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  # The resource compiler reads these files; a change to either alone must rebuild the resources.
+  set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/${target}.rc PROPERTIES
+    OBJECT_DEPENDS "${vestrel_manifest};${VESTREL_ICO}")
   set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE TRUE)
 endfunction()
 

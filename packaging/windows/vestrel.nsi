@@ -3,7 +3,9 @@
 ; works. Made by scripts/windows/setup.sh, which gives:
 ;   VERSION    the project's version (x.y.z)
 ;   FOLDER     the program folder that scripts/windows/folder.sh laid out
-;   UNFILES    a list of Delete/RMDir lines for that folder's contents, for the uninstaller
+;   FILELIST   that folder's contents, one path a line, each directory (ending in \) after
+;              what it holds: kept in the installed folder as installed-files.txt
+;   UNFILES    the same as Delete/RMDir lines, for the uninstaller
 ;   ICON       the program's icon
 ;   OUTFILE    where the setup goes
 ; Switches besides NSIS's own (/S silent, /D=folder):
@@ -21,11 +23,13 @@ SetCompressor /SOLID lzma
 !include LogicLib.nsh
 !include FileFunc.nsh
 !include Sections.nsh
+!include TextFunc.nsh
 
 !define APP "Vestrel"
 !define PUBLISHER "Vestrel"
 !define UNINSTKEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vestrel"
 !define EXIT_RUNNING 3
+!define LISTNAME "installed-files.txt"
 
 Name "${APP}"
 OutFile "${OUTFILE}"
@@ -83,12 +87,82 @@ FunctionEnd
 !insertmacro WAIT_NOT_RUNNING ""
 !insertmacro WAIT_NOT_RUNNING "un."
 
+; Sets the error flag unless $R0 names something inside the folder other than the account: not
+; empty, not rooted, no drive, no way up.
+Function CheckListed
+  ClearErrors
+  StrCpy $R1 $R0 1
+  ${If} $R0 == ""
+  ${OrIf} $R0 == "config.dat"
+  ${OrIf} $R1 == "\"
+  ${OrIf} $R1 == "/"
+    SetErrors
+    Return
+  ${EndIf}
+  StrCpy $R2 0
+  ${Do}
+    StrCpy $R1 $R0 1 $R2
+    ${IfThen} $R1 == "" ${|} ${ExitDo} ${|}
+    StrCpy $R3 $R0 2 $R2
+    ${If} $R1 == ":"
+    ${OrIf} $R3 == ".."
+      SetErrors
+      ${ExitDo}
+    ${EndIf}
+    IntOp $R2 $R2 + 1
+  ${Loop}
+FunctionEnd
+
+; An update first takes out what the previous install put in the folder, so that nothing this
+; version no longer ships (a plugin Qt no longer needs) stays where Qt may still load it. Only what
+; an install listed goes: config.dat and whatever the user put there stay, and so does a folder
+; that still holds something.
+Function RemovePrevious
+  ${If} ${FileExists} "$INSTDIR\${LISTNAME}"
+    FileOpen $0 "$INSTDIR\${LISTNAME}" r
+    ${Do}
+      ClearErrors
+      FileRead $0 $R0
+      ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
+      ${TrimNewLines} $R0 $R0
+      Call CheckListed
+      ${IfThen} ${Errors} ${|} ${Continue} ${|}
+      StrCpy $R1 $R0 "" -1
+      ${If} $R1 == "\"
+        StrCpy $R0 $R0 -1
+        RMDir "$INSTDIR\$R0"
+      ${Else}
+        Delete "$INSTDIR\$R0"
+      ${EndIf}
+    ${Loop}
+    FileClose $0
+    Delete "$INSTDIR\${LISTNAME}"
+    Return
+  ${EndIf}
+  ; Installed by a version that kept no list: its uninstaller holds one, the files it installed.
+  ; Only Vestrel's own, where the Apps list says Vestrel is: another program's uninstall.exe in a
+  ; folder chosen with /D is never run. Run in place (_?=) so that it ends before the copy. It
+  ; also takes out the shortcuts and the Apps-list entry, which this setup writes again; the
+  ; log-in choice was read in .onInit.
+  ReadRegStr $1 HKCU "${UNINSTKEY}" "InstallLocation"
+  ${If} $1 == $INSTDIR
+  ${AndIf} ${FileExists} "$INSTDIR\uninstall.exe"
+  ${AndIf} ${FileExists} "$INSTDIR\vestrel.exe"
+    ExecWait '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR' $0
+    ${If} $0 != 0
+      DetailPrint "The previous version's uninstaller ended with $0."
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
 Section "${APP}" SecProgram
   SectionIn RO
   Call WaitNotRunning
+  Call RemovePrevious
   SetOutPath "$INSTDIR"
   ; An update over an older version: the user's account stays as it is.
   File /r /x config.dat "${FOLDER}/*"
+  File "/oname=${LISTNAME}" "${FILELIST}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortcut "$SMPROGRAMS\${APP}.lnk" "$INSTDIR\vestrel.exe"
 
@@ -141,6 +215,7 @@ Section "un.${APP}" UnSecProgram
   SectionIn RO
   Call un.WaitNotRunning
   !include "${UNFILES}"
+  Delete "$INSTDIR\${LISTNAME}"
   Delete "$INSTDIR\uninstall.exe"
   Delete "$SMPROGRAMS\${APP}.lnk"
   Delete "$SMSTARTUP\${APP}.lnk"

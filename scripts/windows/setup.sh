@@ -10,22 +10,30 @@ source=$(cd "$(dirname "$0")/../.." && pwd)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 setup=$outdir/vestrel-$version-setup.exe
 
-# What the uninstaller takes out: exactly what the folder holds, each directory once empty; an
-# account or anything else the user put there stays.
+# What the setup installs: exactly what the folder holds, each directory after what it holds. The
+# installed folder keeps the list (installed-files.txt), and the next setup takes out what it names
+# before copying its own files; the uninstaller takes out the same. An account or anything else the
+# user put there is in no list and stays.
+filelist=$(mktemp "${TMPDIR:-/tmp}/vestrel-files.XXXXXX")
 unfiles=$(mktemp "${TMPDIR:-/tmp}/vestrel-unfiles.XXXXXX")
-trap 'rm -f "$unfiles"' EXIT
-# shellcheck disable=SC2016,SC1003 # NSIS's own $INSTDIR and backslashes, written as they are
+trap 'rm -f "$filelist" "$unfiles"' EXIT
+# shellcheck disable=SC2016 # NSIS's own $INSTDIR, written as it is
 (
   cd "$folder"
-  find . -type f ! -name config.dat | sort | while read -r f; do
-    printf 'Delete "$INSTDIR\\%s"\n' "${f#./}" | tr / '\\'
-  done
-  find . -mindepth 1 -type d | sort -r | while read -r d; do
-    printf 'RMDir "$INSTDIR\\%s"\n' "${d#./}" | tr / '\\'
-  done
-) >"$unfiles"
+  find . -type f ! -name config.dat | sort
+  find . -mindepth 1 -type d | sort -r | sed 's|$|/|'
+) | while read -r path; do
+  path=${path#./}
+  path=${path//\//\\}
+  printf '%s\r\n' "$path" >>"$filelist"
+  if [[ $path == *\\ ]]; then
+    printf 'RMDir "$INSTDIR\\%s"\n' "${path%\\}"
+  else
+    printf 'Delete "$INSTDIR\\%s"\n' "$path"
+  fi
+done >"$unfiles"
 
-makensis -V2 -NOCD -DVERSION="$version" -DFOLDER="$folder" -DUNFILES="$unfiles" \
+makensis -V2 -NOCD -DVERSION="$version" -DFOLDER="$folder" -DFILELIST="$filelist" -DUNFILES="$unfiles" \
   -DICON="$(realpath "$build/src/vestrel.ico")" -DOUTFILE="$(realpath -m "$setup")" \
   "$source/packaging/windows/vestrel.nsi" >&2
 echo "$setup"

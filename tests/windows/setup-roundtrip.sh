@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The setup, run silently under Wine in a prefix of its own: a fresh install, an update over it
-# with an account in the folder, a client running during an update, an uninstall that keeps the
-# account, and one that removes it too.
+# with an account in the folder, an update over a version that shipped files this one does not,
+# a client running during an update, an uninstall that keeps the account, and one that removes it
+# too.
 #   setup-roundtrip.sh BUILD SOURCE INSTANCE.exe QT_PLUGINS(Windows path)
 set -uo pipefail
 build=$(realpath "$1")
@@ -67,7 +68,7 @@ reg_value() { # name: its data, as reg query prints it
 
 echo "== fresh install, silent"
 run 0 "$setup" /S
-for f in vestrel.exe Qt6Core.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll uninstall.exe; do
+for f in vestrel.exe Qt6Core.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll uninstall.exe installed-files.txt; do
   [[ -f $dir/$f ]] || fail "$f not in $dir"
 done
 [[ -n $(ls "$dir/icons") ]] || fail "no icons/ in $dir"
@@ -96,6 +97,43 @@ run 0 "$setup" /S
 run 0 "$setup" /S /STARTUP
 [[ -f $startup ]] || fail "/STARTUP made no log-in start"
 
+echo "== an update takes out what the previous version installed, and only that"
+# An earlier version that shipped a plugin, and a plugin folder, that this one no longer does.
+earlier=$work/earlier/vestrel
+mkdir -p "$work/earlier" && cp -r "$folder" "$earlier"
+mkdir -p "$earlier/oldplugins"
+echo old >"$earlier/imageformats/qold.dll"
+echo old >"$earlier/oldplugins/qold.dll"
+earlier_setup=$(bash "$source/scripts/windows/setup.sh" "$build" "$earlier" "$work/earlier" 2>"$work/makensis.log") ||
+  { cat "$work/makensis.log"; fail "makensis, earlier version"; }
+outside=$(dirname "$dir")/outside.txt
+for from in "a list in the folder" "its uninstaller alone"; do
+  run 0 "$earlier_setup" /S
+  [[ -f $dir/imageformats/qold.dll && -f $dir/oldplugins/qold.dll ]] || fail "the earlier version did not install"
+  # The user's own files, beside the program's and among them.
+  echo mine >"$dir/notes.txt"
+  echo mine >"$dir/imageformats/mine.dll"
+  echo mine >"$outside"
+  if [[ $from == "a list in the folder" ]]; then
+    # A list edited by hand never reaches the account or outside the folder.
+    printf 'config.dat\r\n..\\outside.txt\r\n%s\\outside.txt\r\n' "${wininstdir%\\*}" >>"$dir/installed-files.txt"
+  else
+    # As the version before the list left it: the uninstaller knows what it installed.
+    rm "$dir/installed-files.txt"
+  fi
+  run 0 "$setup" /S
+  [[ ! -e $dir/imageformats/qold.dll ]] || fail "from $from: the update left imageformats/qold.dll"
+  [[ ! -e $dir/oldplugins ]] || fail "from $from: the update left oldplugins/"
+  cmp -s "$dir/config.dat" "$work/config.dat" || fail "from $from: the update changed config.dat"
+  [[ -f $dir/notes.txt && -f $dir/imageformats/mine.dll && -f $outside ]] ||
+    fail "from $from: the update took out the user's own files"
+  same_as_folder
+  grep -q qold "$dir/installed-files.txt" && fail "from $from: the new list names the earlier version's files"
+  [[ -f $menu && -f $startup ]] || fail "from $from: the update lost a shortcut"
+  [[ $(reg_value DisplayVersion) == "$version" ]] || fail "from $from: no Apps-list entry"
+  rm "$dir/notes.txt" "$dir/imageformats/mine.dll" "$outside"
+done
+
 echo "== a running client is not replaced"
 # A client built for a loopback port, in the place of the installed one. It is up once it holds
 # its one-at-a-time lock in the local application data.
@@ -112,6 +150,7 @@ done
 ((i < 300)) || fail "the client did not start"
 run 3 "$setup" /S
 cmp -s "$instance" "$dir/vestrel.exe" || fail "the setup replaced a running client"
+[[ -f $dir/imageformats/qgif.dll && -f $dir/installed-files.txt ]] || fail "a refused update took out files"
 run 3 "$dir/uninstall.exe" /S "_?=$wininstdir"
 [[ -f $dir/Qt6Core.dll && -f $menu ]] || fail "the uninstaller took out a running client's files"
 kill $client

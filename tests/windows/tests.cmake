@@ -10,6 +10,15 @@ target_link_libraries(pipestandin PRIVATE Qt6::Network vestrel_warnings)
 target_compile_definitions(tst_singleinstance PRIVATE PIPE_STAND_IN_PATH="$<TARGET_FILE:pipestandin>")
 add_dependencies(tst_singleinstance pipestandin)
 
+# The application manifest in the built programs, read as Windows reads it.
+add_executable(tst_manifest windows/tst_manifest.cpp)
+target_link_libraries(tst_manifest PRIVATE Qt6::Test vestrel_warnings)
+target_compile_definitions(tst_manifest PRIVATE
+  VESTREL_PROGRAM_PATH="$<TARGET_FILE:vestrel>" VESTREL_INSTANCE_PATH="$<TARGET_FILE:vestrel-instance>")
+add_dependencies(tst_manifest vestrel vestrel-instance)
+add_test(NAME tst_manifest COMMAND tst_manifest)
+set_tests_properties(tst_manifest PROPERTIES ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
+
 # The program folder as a user unzips it (cmake --install of this tree), under Wine on a virtual X
 # display with an XEmbed tray, against the simulator on a loopback port drawn once for this tree:
 # requests every ten seconds, the icon docked, a double-click shows the window. Screenshots go to
@@ -24,8 +33,10 @@ add_test(NAME wine_desktop
 set_tests_properties(wine_desktop PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 240 RUN_SERIAL TRUE)
 
 # The setup (NSIS), silent under Wine in a prefix of its own: where it installs, its shortcuts and
-# Apps-list entry, an update keeping config.dat, a running client left alone, and the uninstaller
-# with and without the account. It lays out and packs its own copy of the program folder.
+# Apps-list entry, an update keeping config.dat, an update taking out what an earlier version
+# installed and this one does not, a running client left alone, and the uninstaller with and
+# without the account. It lays out and packs its own copy of the program folder (and an earlier
+# version's).
 find_program(VESTREL_MAKENSIS makensis)
 if(VESTREL_MAKENSIS)
   add_test(NAME windows_setup COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/setup-roundtrip.sh
