@@ -167,6 +167,11 @@ bool QtWinsock::SendBacklog() const
            && (m_socket->bytesToWrite() > 0 || unacknowledgedBytes(m_socket->socketDescriptor()) > 0);
 }
 
+bool QtWinsock::SendPending() const
+{
+    return m_state == sckConnected && m_socket->bytesToWrite() > 0;
+}
+
 bool QtWinsock::LocalAddressGone() const
 {
     return m_state == sckConnected && localAddressGone(m_socket->localAddress(), m_addresses->addresses());
