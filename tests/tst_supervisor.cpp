@@ -48,6 +48,8 @@ private slots:
     void connectEventWithoutConnectionIsIgnored();
     void linkedTickSendsWithoutDeciding();
     void unacknowledgedRequestHoldsTheNextBack();
+    void requestStuckInTheSocketReopens_data();
+    void requestStuckInTheSocketReopens();
     void droppedConnectionIsResetThenReopened();
     void tickingTheBoxDuringAnAttemptDoesNotCancelIt();
     void checkBoxHandlerRunsOnlyOnRealChanges();
@@ -243,6 +245,45 @@ void TestSupervisor::unacknowledgedRequestHoldsTheNextBack()
     t.socket.sendBacklog = false;
     t->Timer1_Timer();
     QCOMPARE(t.socket.sent.size(), 1);
+}
+
+// A socket that keeps a request unsent has stopped reporting on its connection: the third tick in a
+// row that finds it so gives the connection up and opens a new one. Data that the system holds
+// unacknowledged is left to the system's own limit.
+void TestSupervisor::requestStuckInTheSocketReopens_data()
+{
+    QTest::addColumn<bool>("unsent");
+    QTest::newRow("unsent") << true;
+    QTest::newRow("sent, unacknowledged") << false;
+}
+
+void TestSupervisor::requestStuckInTheSocketReopens()
+{
+    QFETCH(bool, unsent);
+    Started t;
+    t.socket.raiseConnect();
+    t->cmdConnect->setText(QStringLiteral("Connected"));
+    auto stall = [&](bool on) {
+        t.socket.sendPending = on && unsent;
+        t.socket.sendBacklog = on;
+    };
+    stall(true);
+    t->Timer1_Timer();
+    t->Timer1_Timer();
+    // A request taken in between starts the count again.
+    stall(false);
+    t->Timer1_Timer();
+    stall(true);
+    t.socket.calls.clear();
+    t.socket.sent.clear();
+    t->Timer1_Timer();
+    t->Timer1_Timer();
+    QVERIFY(!t.socket.calls.contains(QStringLiteral("Close")));
+    t->Timer1_Timer();
+    // Given up, the caption reset, a new attempt: all in that tick.
+    QCOMPARE(t.socket.calls, unsent ? kCloseAndReset + kCloseAndReset + kConnectSequence : QStringList());
+    QVERIFY(t.socket.sent.isEmpty());
+    QCOMPARE(t->blnConnecting, unsent);
 }
 
 void TestSupervisor::droppedConnectionIsResetThenReopened()

@@ -89,6 +89,18 @@ void frmDDNS::Timer1_Timer()
         m_log.addressLeft(Winsock1.LocalIP());
         closeSocket();
     }
+    // A request the socket has still not handed to the system at the third tick in a row: the socket
+    // no longer reports on its connection (Wine loses a reset that answers a request, and every event
+    // of the connection after it). Nothing would ever end the connection, so it is given up here and
+    // reopened in this tick. Data the system holds is left to the system's own limit.
+    const bool stalled = !addressLeft && Winsock1.State() == Winsock::sckConnected && Winsock1.SendBacklog();
+    intStuckTicks = stalled && Winsock1.SendPending() ? static_cast<qint16>(intStuckTicks + 1) : qint16(0);
+    const bool stuck = intStuckTicks >= 3;
+    if (stuck) {
+        m_log.stuckGivenUp(strServerHost);
+        closeSocket();
+        intStuckTicks = 0;
+    }
     if (Winsock1.State() != Winsock::sckConnected) {
         // A connection the peer has closed has said all it will; its last outcome is shown before
         // the decision below looks at the caption.
@@ -107,15 +119,15 @@ void frmDDNS::Timer1_Timer()
         cmdConnect_Click();
         // After an outcome that click only reset the caption. A connection given up for its
         // address is reopened in this tick, as a report of the change would do: where no report
-        // comes, this tick is the only notice.
-        if (addressLeft && !blnConnecting && Winsock1.State() != Winsock::sckConnected)
+        // comes, this tick is the only notice. One given up as stuck has waited long enough.
+        if ((addressLeft || stuck) && !blnConnecting && Winsock1.State() != Winsock::sckConnected)
             cmdConnect_Click();
     }
     if (Winsock1.State() == Winsock::sckConnected) {
         // The last request still waits for the service's acknowledgement: the path has gone quiet.
         // Another one stacked behind it would only reach the service in a burst when the path
         // comes back; the connection's unacknowledged-data limit ends a path that stays dead.
-        if (Winsock1.SendBacklog())
+        if (stalled)
             m_log.heldBack();
         else
             SendUpdateRequest();

@@ -84,6 +84,14 @@ void ExchangeLog::heldBack()
     qCWarning(lcExchange, "the service has not acknowledged the last request; holding the next ones back");
 }
 
+void ExchangeLog::stuckGivenUp(const QString &host)
+{
+    m_linked = false;
+    m_heldBackWritten = false;
+    qCWarning(lcExchange, "the connection to %s has not taken a request for three ticks; reconnecting",
+              qUtf8Printable(host));
+}
+
 void ExchangeLog::localAddress(const QString &address)
 {
     // Called as each request goes out: whatever held requests back is over.

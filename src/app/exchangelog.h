@@ -23,6 +23,8 @@ public:
     void localAddress(const QString &address);
     // A tick's request was held back: the last one is still unacknowledged.
     void heldBack();
+    // A connection was given up because its socket kept a request unsent for three ticks.
+    void stuckGivenUp(const QString &host);
     void serviceSwitched(bool disabled);
 
 private:

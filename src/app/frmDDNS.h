@@ -124,6 +124,8 @@ public:
     NOTIFYICONDATA nidTray;
     // Ticks spent on an outstanding connection attempt; belongs to Timer1_Timer alone.
     qint16 intRetryTicks = 0;
+    // Ticks in a row that found a request not yet handed to the system; belongs to Timer1_Timer alone.
+    qint16 intStuckTicks = 0;
     // Received text that the reply reader carries from one delivery to the next.
     ReplyReader replyReader;
 

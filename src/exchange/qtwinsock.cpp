@@ -214,6 +214,11 @@ qint64 QtWinsock::unacknowledgedForMs() const
     return m_acknowledgementKnown && m_unacknowledged.isValid() ? m_unacknowledged.elapsed() : -1;
 }
 
+bool QtWinsock::SendPending() const
+{
+    return m_state == sckConnected && m_socket->bytesToWrite() > 0;
+}
+
 bool QtWinsock::LocalAddressGone() const
 {
     return m_state == sckConnected && localAddressGone(m_socket->localAddress(), m_addresses->addresses());

@@ -28,6 +28,7 @@ public:
     QString LocalIP() const override;
     bool LocalAddressGone() const override;
     bool SendBacklog() const override;
+    bool SendPending() const override;
     void SendData(const QString &data) override;
     void GetData(QString &data, qint16 maxLen) override;
 

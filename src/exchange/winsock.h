@@ -43,6 +43,9 @@ public:
     // Whether what was sent earlier still waits for the peer: not yet handed to the system, or
     // handed over but not acknowledged. False without a connection, or where it cannot be known.
     virtual bool SendBacklog() const = 0;
+    // Whether part of what was sent earlier has not even been handed to the system yet. On a live
+    // connection that lasts only until the socket reports it can write again.
+    virtual bool SendPending() const = 0;
     // Queues the whole text for sending, one byte per character. Throws VbError when not connected.
     virtual void SendData(const QString &data) = 0;
     // Moves at most maxLen received bytes, oldest first, into data (one character per byte).

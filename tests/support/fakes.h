@@ -96,7 +96,8 @@ public:
         return localIP;
     }
     bool LocalAddressGone() const override { return state == sckConnected && localAddressGone; }
-    bool SendBacklog() const override { return state == sckConnected && sendBacklog; }
+    bool SendBacklog() const override { return state == sckConnected && (sendBacklog || sendPending); }
+    bool SendPending() const override { return state == sckConnected && sendPending; }
     void SendData(const QString &data) override
     {
         calls << QStringLiteral("SendData");
@@ -145,6 +146,8 @@ public:
     bool localAddressGone = false;
     // The peer has not acknowledged what was sent.
     bool sendBacklog = false;
+    // Not even handed to the system.
+    bool sendPending = false;
     // Runs inside Connect(), so a test can look at the window while the call is made.
     std::function<void()> onConnect;
     QStringList calls;
