@@ -1,5 +1,5 @@
-// Windows: the local application data, which is the user's own; the folder named by its file
-// identity; the pipe judged by its server's process; the foreground handed over.
+// Windows: the local application data, which is the user's own; the folder named as the file system
+// names it; the pipe judged by its server's process; the foreground handed over.
 #include "app/instanceplace.h"
 
 #include <QDir>
@@ -9,6 +9,8 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+#include <string>
 
 QString InstancePlace::defaultPlace()
 {
@@ -29,31 +31,33 @@ QString InstancePlace::folderIdentity(const QString &folder)
 {
     // A path as typed keeps its letter case, its 8.3 short names and its subst or mapped drive
     // letter, and the program's own path (GetModuleFileName) comes in whatever form it was started
-    // with. The file system's identity of the folder (its volume and its file ID) is one for all of
-    // them.
+    // with. The file system's own name for the open folder is one for all of them: its long names,
+    // on the volume itself (by its GUID, whatever letters lead to it; a network share has none and
+    // is named by its UNC path), folded to one case as Windows compares names. A file ID would do
+    // too, but a share may answer none, and Wine reuses a deleted folder's at once.
     const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(folder).utf16()),
                                       FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return QString();
     QString identity;
-    // FileIdInfo (Windows 8 and later) holds the 128-bit IDs of ReFS; the older record, 64 bits.
-    FILE_ID_INFO id{};
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
-        identity = QStringLiteral("volume %1 file %2")
-                       .arg(id.VolumeSerialNumber, 16, 16, QLatin1Char('0'))
-                       .arg(QString::fromLatin1(
-                           QByteArray(reinterpret_cast<const char *>(id.FileId.Identifier), sizeof id.FileId.Identifier)
-                               .toHex()));
-    } else if (GetFileInformationByHandle(handle, &info)) {
-        identity = QStringLiteral("volume %1 file %2%3")
-                       .arg(info.dwVolumeSerialNumber, 8, 16, QLatin1Char('0'))
-                       .arg(info.nFileIndexHigh, 8, 16, QLatin1Char('0'))
-                       .arg(info.nFileIndexLow, 8, 16, QLatin1Char('0'));
+    for (const DWORD volume : {DWORD(VOLUME_NAME_GUID), DWORD(VOLUME_NAME_DOS)}) {
+        wchar_t name[MAX_PATH];
+        const DWORD flags = FILE_NAME_NORMALIZED | volume;
+        DWORD length = GetFinalPathNameByHandleW(handle, name, MAX_PATH, flags);
+        if (length >= MAX_PATH) {
+            std::wstring longer(length, L'\0');
+            length = GetFinalPathNameByHandleW(handle, longer.data(), length, flags);
+            if (length > 0 && length < longer.size())
+                identity = QString::fromWCharArray(longer.data(), int(length));
+        } else if (length > 0) {
+            identity = QString::fromWCharArray(name, int(length));
+        }
+        if (!identity.isEmpty())
+            break;
     }
     CloseHandle(handle);
-    return identity;
+    return identity.toCaseFolded();
 }
 
 bool InstancePlace::servedByHolder(QLocalSocket &socket, qint64 holder)
