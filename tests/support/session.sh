@@ -46,9 +46,11 @@ wait_until() {
 }
 
 # start_xvfb: a virtual X server; DISPLAY is exported once it lets clients in (its display number
-# comes a moment before that).
+# comes a moment before that). -noreset: by default the server starts afresh when its last client
+# leaves, as the check below does, and a client that connects meanwhile (the window manager) is
+# turned away.
 start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
     pids+=($!)
     wait_until 10 grep -q '[0-9]' "$work/display" || return 1
     DISPLAY=:$(tr -dc '0-9' <"$work/display")
