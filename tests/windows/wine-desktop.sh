@@ -23,7 +23,7 @@ artifacts=$5
 
 # shellcheck source=tests/support/session.sh
 source "$(dirname "$0")/../support/session.sh"
-require_tools "scripts/install-deps.sh windows installs them" Xvfb trayer xdotool xwininfo import wine wineserver
+require_tools "scripts/install-deps.sh windows installs them" Xvfb trayer xdotool xwininfo xmessage import wine wineserver
 
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
@@ -125,6 +125,25 @@ read -r _ ix iy iw ih < <(tray_icons | head -n 1)
 xdotool mousemove "$((ix + iw / 2))" "$((iy + ih / 2))" sleep 0.3 click --repeat 2 --delay 120 1
 wait_until 15 window_shown || fail "the double-click did not show the window"
 shot 02-shown-after-double-click
+
+# Wine with no window manager stacks the window it activates on top but leaves X's keyboard focus
+# where it was: what reaches X is checked here, the keyboard on Linux (tst_tray_desktop, openbox).
+step "a second start while another window has the keyboard: the window comes to the front"
+xmessage -geometry 600x400+0+0 "another program" &
+pids+=($!)
+wait_until 10 bash -c 'xdotool search --onlyvisible --class "^Xmessage$" >/dev/null 2>&1' || fail "xmessage showed nothing"
+other=$(xdotool search --onlyvisible --class '^Xmessage$' | head -n 1)
+window=$(xdotool search --onlyvisible --name '^DDNS Property$' | head -n 1)
+# Topmost first: the first of the two among the root's children.
+upper() { timeout 10 xwininfo -root -children | awk -v a="$(printf '0x%x' "$1")" -v b="$(printf '0x%x' "$2")" \
+    '$1 == a || $1 == b { print $1; exit }'; }
+in_front() { [[ $(upper "$1" "$2") == "$(printf '0x%x' "$1")" ]]; }
+xdotool windowraise "$other" windowfocus --sync "$other"
+wait_until 5 in_front "$other" "$window" || fail "xmessage did not come over the window"
+(cd "$app" && exec wine ./vestrel.exe) >"$work/second-start.log" 2>&1 || fail "the second start ended with status $?"
+wait_until 10 in_front "$window" "$other" ||
+    fail "the window is not in front: window $window, xmessage $other, upper $(upper "$window" "$other")"
+shot 03-in-front-after-second-start
 
 echo "PASS: screenshots in $artifacts"
 kill "$app_pid" 2>/dev/null
