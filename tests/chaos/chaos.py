@@ -24,7 +24,7 @@ at a time with quiet gaps between them, in an order and with lengths drawn from 
 
 What is watched: every request the service receives (its output, one line each), the client's
 connections to the service (its socket table, sampled every 0.1 s), and the SYNs it sends (an nft
-counter in its namespace, read every 0.5 s). For each fault the script prints the time from the
+counter in its namespace, read every 0.5 s: a burst of them is timed to within that). For each fault the script prints the time from the
 fault's end to the first correct request, the most requests in any 10 s, the most connections open
 at once and the connection attempts per second, and it fails when a fault is not recovered within
 40 s, when any 10 s holds more than two requests or more than ten connection attempts, or when two
@@ -87,7 +87,7 @@ def make_schedule(seed, minutes):
     any comes again. A longer run with the same seed starts with the same faults; the last fault
     is shortened so that the run ends in time."""
     rng = random.Random(seed)
-    budget = minutes * 60 - 30  # the first login comes first
+    budget = int(minutes * 60) - 30  # the first login comes first
     planned = 0
     schedule = []
     round_ = []
@@ -131,31 +131,27 @@ def describe(fault):
 # --- Counting -----------------------------------------------------------------------------------------
 
 
-def most_in_window(times, start, end, window=WINDOW):
+def most_in_window(times, start, end, weights=None, window=WINDOW):
     """The most events in any window of `window` seconds that begins within [start, end): each
-    event's time, sorted. A window may reach past `end`, so that a burst across a boundary counts."""
+    event's time, sorted, and what each counts for (1 unless given). A window may reach past `end`,
+    so that a burst across a boundary counts."""
+    prefix = [0]
+    for weight in weights if weights is not None else [1] * len(times):
+        prefix.append(prefix[-1] + weight)
     best = 0
     i = bisect.bisect_left(times, start)
     while i < len(times) and times[i] < end:
         j = bisect.bisect_left(times, times[i] + window)
-        best = max(best, j - i)
+        best = max(best, prefix[j] - prefix[i])
         i += 1
     return best
 
 
-def most_in_window_counter(samples, start, end, window=WINDOW):
-    """The most a cumulative counter rose within any `window` seconds that begin within [start, end):
-    samples are (time, value), sorted. Between samples nothing is known, so a rise is counted only
-    between two samples at most `window` apart: a burst is never overstated, and understated by at
-    most one sampling interval's worth."""
-    best = 0
-    times = [t for t, _ in samples]
-    i = max(bisect.bisect_right(times, start) - 1, 0)
-    while i < len(samples) and samples[i][0] < end:
-        j = bisect.bisect_right(times, samples[i][0] + window) - 1
-        best = max(best, samples[j][1] - samples[i][1])
-        i += 1
-    return best
+def rises(samples):
+    """A cumulative counter's samples, taken whenever it changed, as (times, increments): each rise
+    is put at the moment it was seen, within one sampling interval of when it happened."""
+    times = [t for t, _ in samples[1:]]
+    return times, [b - a for (_, a), (_, b) in zip(samples, samples[1:])]
 
 
 def value_at(samples, t):
@@ -178,11 +174,12 @@ def self_check():
     assert most_in_window(times, 20, 100) == 2, "25 and 35.1 are more than 10 s apart"
     assert most_in_window(times, 10.5, 20) == 0, "no event begins a window in there"
     assert most_in_window([], 0, 10) == 0
-    # A counter: only rises between samples at most 10 s apart count.
-    counter = [(0, 0), (1, 0), (2, 5), (3, 12), (12.5, 13), (30, 40)]
-    assert most_in_window_counter(counter, 0, 100) == 12, "0 to 10 holds 12; 0 to 12.5 is more than 10 s"
-    assert most_in_window_counter(counter, 13, 100) == 0, "12.5 to 30 is more than 10 s apart"
-    assert most_in_window_counter(counter, 20, 100) == 0, "the sample standing at 20 is 12.5; 30 is 17.5 s on"
+    # A counter sampled when it changes: each rise counts where it was seen.
+    seen, rise = rises([(0, 0), (2, 5), (3, 12), (12.5, 13), (30, 40)])
+    assert (seen, rise) == ([2, 3, 12.5, 30], [5, 7, 1, 27])
+    assert most_in_window(seen, 0, 20, rise) == 12, "2 and 3 lie within 10 s; 12.5 is 10.5 s after 2"
+    assert most_in_window(seen, 0, 100, rise) == 27
+    assert most_in_window(seen, 13, 20, rise) == 0
     # Connections open: the value standing when a period begins counts in it.
     conns = [(0, 0), (5, 1), (20, 2), (21, 1)]
     assert most_at_once(conns, 10, 19) == 1
@@ -199,6 +196,17 @@ def self_check():
         used = sum(f["length"] + EXPECTED_RECOVERY + f["gap"] for f in plan)
         assert used <= minutes * 60 - 30, (minutes, used)
         assert all(FAULTS[f["kind"]][0] <= f["length"] <= FAULTS[f["kind"]][1] for f in plan)
+    # The delay line's checksum: summed with it, the pseudo-header and an odd-length segment give
+    # all ones; a frame that is not IPv4 TCP passes untouched.
+    ip = bytes([0x45, 0, 0, 41, 0, 0, 0x40, 0, 64, 6, 0, 0, 203, 0, 113, 2, 203, 0, 113, 1])
+    tcp = bytes([0x9C, 0x40, 0x1F, 0x90]) + bytes(8) + bytes([0x50, 0x18, 0xFF, 0xFF, 0xAB, 0xCD, 0, 0]) + b"x"
+    frame = with_tcp_checksum(bytes(12) + b"\x08\x00" + ip + tcp)
+    data = ip[12:20] + bytes([0, 6, 0, 21]) + frame[34:] + b"\0"
+    total = sum(int.from_bytes(data[i:i + 2], "big") for i in range(0, len(data), 2))
+    assert (total & 0xFFFF) + (total >> 16) == 0xFFFF, hex(total)
+    assert frame[:34] == bytes(12) + b"\x08\x00" + ip and frame[34:50] == tcp[:16] and frame[52:] == tcp[18:]
+    arp = bytes(12) + b"\x08\x06" + bytes(28)
+    assert with_tcp_checksum(arp) == arp
     print("chaos self-check: ok")
     return 0
 
@@ -436,8 +444,10 @@ class Soak:
             self.sim.wait()
         self.sim = None
 
-    def read_sampler(self, proc):
+    def read_sampler(self, proc, log):
         for line in proc.stdout:
+            log.write(f"{float(line.split()[0]) - self.t0:9.3f} {line.split(None, 1)[1]}")
+            log.flush()
             words = line.split()
             if len(words) != 3:
                 continue
@@ -449,7 +459,10 @@ class Soak:
         self.sampler = subprocess.Popen(["ip", "netns", "exec", self.ns["client"], sys.executable,
                                          os.path.abspath(__file__), "--sample"],
                                         stdout=subprocess.PIPE, text=True)
-        threading.Thread(target=self.read_sampler, args=(self.sampler,), daemon=True).start()
+        log = open(os.path.join(self.work, "samples.log"), "w")
+        threading.Thread(target=self.read_sampler, args=(self.sampler, log), daemon=True).start()
+        if not self.wait(lambda: self.conns and self.syns, 20):
+            raise RuntimeError("the sampler in the client's namespace did not start")
 
     def start_client(self):
         with open(os.path.join(os.path.dirname(self.program), "config.dat"), "wb") as f:
@@ -611,6 +624,7 @@ class Soak:
         with self.lock:
             requests = [r[0] for r in self.requests]
             conns, syns = list(self.conns), list(self.syns)
+        syn_times, syn_counts = rises(syns)
         failures = []
         header = (f"{'fault':<34} {'start s':>8} {'end s':>8} {'back s':>7} {'req/10s':>8} {'conns':>6}"
                   f" {'SYN/s':>7} {'SYN/10s':>8}")
@@ -624,7 +638,7 @@ class Soak:
             most_conns = most_at_once(conns, row["start"], until)
             attempts = value_at(syns, until) - value_at(syns, row["start"])
             rate = attempts / max(until - row["start"], 1e-9)
-            most_attempts = most_in_window_counter(syns, row["start"], until)
+            most_attempts = most_in_window(syn_times, row["start"], until, syn_counts)
             print(f"{row['name']:<34} {row['start']:8.1f} {row['end']:8.1f} "
                   f"{'never' if back is None else f'{back:.1f}':>7} {most_requests:8d} {most_conns:6d}"
                   f" {rate:7.2f} {most_attempts:8d}")
