@@ -87,7 +87,7 @@ def make_schedule(seed, minutes):
     any comes again. A longer run with the same seed starts with the same faults; the last fault
     is shortened so that the run ends in time."""
     rng = random.Random(seed)
-    budget = int(minutes * 60) - 30  # the first login comes first
+    budget = int(minutes * 60) - 30  # the first login and the quiet after it come first
     planned = 0
     schedule = []
     round_ = []
@@ -533,8 +533,10 @@ class Soak:
             self.hold(length)
             run("ip", "-n", c, "link", "set", l["client"], "up")
         elif kind == "address":
-            run("ip", "-n", c, "addr", "add", f"{fault['address']}/24", "dev", l["client"])
+            # The old one goes first, as when a lease ends: the new one, added while the old was
+            # there, would be a secondary address and go with it.
             run("ip", "-n", c, "addr", "del", f"{self.address}/24", "dev", l["client"])
+            run("ip", "-n", c, "addr", "add", f"{fault['address']}/24", "dev", l["client"])
             with self.lock:
                 self.address = fault["address"]
         elif kind == "restart":
@@ -603,6 +605,7 @@ class Soak:
         rows.append({"name": "start (first login)", "start": launched, "end": launched, "recovered": first})
         if first is None:
             return rows
+        self.hold(GAP[0])  # a few quiet ticks before the first fault
         hard_end = self.minutes * 60 + 60
         for number, fault in enumerate(schedule, 1):
             if self.stamp() + fault["length"] + RECOVERY_LIMIT > hard_end:
