@@ -24,14 +24,14 @@ at a time with quiet gaps between them, in an order and with lengths drawn from 
 
 What is watched: every request the service receives (its output, one line each), the client's
 connections to the service (its socket table, sampled every 0.1 s), and the SYNs it sends (an nft
-counter in its namespace, read every 0.5 s: a burst of them is timed to within that). For each fault the script prints the time from the
-fault's end to the first correct request, the most requests in any 10 s, the most connections open
-at once and the connection attempts per second, and it fails when a fault is not recovered within
-40 s, when any 10 s holds more than two requests or more than ten connection attempts, or when two
-connections are ever open at once.
+counter in its namespace, read every 0.5 s: a burst of them is timed to within that). For each
+fault the script prints the time from the fault's end to the first correct request, the most
+requests in any 10 s, the most connections open at once and the connection attempts per second,
+and it fails when a fault is not recovered within 40 s, when any 10 s holds more than two requests
+or more than ten connection attempts, or when two connections are ever open at once.
 
   chaos.py --build DIR [--minutes N] [--seed N]     the soak (root only; exits 77 otherwise)
-  chaos.py --self-check                             checks the window counting and the schedule
+  chaos.py --self-check                             checks the counting, the schedule, the checksums
 """
 
 import argparse
@@ -66,7 +66,7 @@ FAULTS = {
     "restart": (1, 10),
     "silent": (10, 60),
     "syn-drop": (10, 60),
-    "reset": (10, 40),
+    "reset": (20, 60),
     "loss": (20, 60),
     "delay": (20, 60),
     "sleep": (10, 120),
