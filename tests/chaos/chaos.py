@@ -285,8 +285,9 @@ def delay_line(first, second, delay):
 
 
 def with_tcp_checksum(frame):
-    """The frame with its IPv4 TCP checksum filled in. A veth leaves the checksum to the hardware
-    that it does not have, so a frame taken off one carries none, and the far end would drop it."""
+    """The frame with its IPv4 TCP checksum filled in. The stack leaves it unfilled on a veth,
+    as a card would fill it, and the far end trusts that mark only while the kernel carries the
+    frame: taken off the link and sent again through a packet socket, it would be dropped."""
     if frame[12:14] != b"\x08\x00" or len(frame) < 34 or frame[23] != 6:
         return frame
     header = (frame[14] & 0x0F) * 4
