@@ -132,18 +132,16 @@ def describe(fault):
 
 
 def most_in_window(times, start, end, weights=None, window=WINDOW):
-    """The most events in any window of `window` seconds that begins within [start, end): each
-    event's time, sorted, and what each counts for (1 unless given). A window may reach past `end`,
-    so that a burst across a boundary counts."""
+    """The most events in any `window` seconds that end with an event within [start, end): each
+    event's time, sorted, and what each counts for (1 unless given). A window is judged where it
+    ends, so a burst that began before `start` counts here, where it was completed."""
     prefix = [0]
     for weight in weights if weights is not None else [1] * len(times):
         prefix.append(prefix[-1] + weight)
     best = 0
-    i = bisect.bisect_left(times, start)
-    while i < len(times) and times[i] < end:
-        j = bisect.bisect_left(times, times[i] + window)
-        best = max(best, prefix[j] - prefix[i])
-        i += 1
+    for j in range(bisect.bisect_left(times, start), bisect.bisect_left(times, end)):
+        i = bisect.bisect_right(times, times[j] - window)
+        best = max(best, prefix[j + 1] - prefix[i])
     return best
 
 
@@ -167,17 +165,19 @@ def most_at_once(samples, start, end):
 
 
 def self_check():
-    # Requests: a window begins at each event; one reaching past the period's end still counts.
+    # Requests: each window ends with an event, and counts where it ends.
     times = [0.0, 5.0, 9.9, 10.0, 25.0, 30.0, 35.1]
     assert most_in_window(times, 0, 100) == 3, "0, 5 and 9.9 lie within 10 s; so do 5, 9.9 and 10"
-    assert most_in_window(times, 0, 4) == 3, "the window that begins at 0 reaches past 4"
+    assert most_in_window(times, 0, 4) == 1, "the burst is completed at 9.9, after 4"
+    assert most_in_window(times, 5, 10) == 3, "the burst ending at 9.9 began before 5"
     assert most_in_window(times, 20, 100) == 2, "25 and 35.1 are more than 10 s apart"
-    assert most_in_window(times, 10.5, 20) == 0, "no event begins a window in there"
+    assert most_in_window(times, 10.5, 20) == 0, "no event ends a window in there"
     assert most_in_window([], 0, 10) == 0
     # A counter sampled when it changes: each rise counts where it was seen.
     seen, rise = rises([(0, 0), (2, 5), (3, 12), (12.5, 13), (30, 40)])
     assert (seen, rise) == ([2, 3, 12.5, 30], [5, 7, 1, 27])
     assert most_in_window(seen, 0, 20, rise) == 12, "2 and 3 lie within 10 s; 12.5 is 10.5 s after 2"
+    assert most_in_window(seen, 12, 13, rise) == 8, "3 and 12.5"
     assert most_in_window(seen, 0, 100, rise) == 27
     assert most_in_window(seen, 13, 20, rise) == 0
     # Connections open: the value standing when a period begins counts in it.
@@ -659,7 +659,8 @@ class Soak:
         print(f"back: from the fault's end to the first correct request; req/10s: the most requests in any 10 s;")
         print(f"conns: the most connections open at once; SYN/s and SYN/10s: connection attempts, on average "
               f"and the most in any 10 s")
-        print(f"(each from the fault's start to the next fault's start; {len(requests)} requests in all)")
+        print(f"(each from the fault's start to the next fault's start, a 10-s window where it ends; "
+              f"{len(requests)} requests in all)")
         if failures:
             for failure in failures:
                 print(f"chaos: FAIL {failure}")
