@@ -44,6 +44,16 @@ test: build
 bench: build
 	@bash bench/run-bench.sh $(BUILD)
 
+# The client in network namespaces under a seeded random schedule of network faults (root only):
+# prints, for each fault, how soon the client came back and how hard it knocked meanwhile, and
+# fails when it took longer than 40 s or knocked too hard. The same seed gives the same schedule.
+MINUTES ?= 5
+SEED    ?= 1
+.PHONY: chaos
+chaos: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vestrel-chaos ddns-sim
+	python3 tests/chaos/chaos.py --build $(BUILD) --minutes $(MINUTES) --seed $(SEED)
+
 # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
 	cmake -S . -B $(BUILD)-sanitize -DVESTREL_SANITIZE=ON -DVESTREL_BUILD_BENCH=OFF -DVESTREL_WERROR=$(WERROR) $(CMAKE_ARGS)

@@ -8,6 +8,7 @@
 #   icons_match_drawings   the install into the user's XDG space, its menu entry and hicolor icons
 #   desktop_entry_valid
 #   user_install_roundtrip
+#   chaos_selfcheck        the counting of the chaos soak (make chaos), which is Linux's alone
 
 # The network changing under the client, in network namespaces that run.sh makes for the run (root
 # only; 77 with the reason otherwise). The system's own time-outs run at their real pace here.
@@ -17,6 +18,10 @@ target_compile_definitions(tst_netns PRIVATE DDNS_SIM_PATH="$<TARGET_FILE:ddns-s
 add_dependencies(tst_netns ddns-sim)
 add_test(NAME tst_netns COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/netns/run.sh $<TARGET_FILE:tst_netns>)
 set_tests_properties(tst_netns PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 240 ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
+
+# The chaos soak's own arithmetic: its windows, its schedule and the checksums of its delay line.
+# The soak itself runs for minutes as root, through `make chaos`, not here.
+add_test(NAME chaos_selfcheck COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/chaos/chaos.py --self-check)
 
 # The tray on a real X desktop (Xvfb, openbox, trayer), driven with xdotool against the simulated
 # service. The client has the service's port compiled in; the port is drawn once, when the build is
