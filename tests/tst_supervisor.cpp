@@ -428,9 +428,14 @@ void TestSupervisor::addressReportWhileUnconnectedConnectsAtOnce()
     t.socket.raiseError(10051, QStringLiteral("Network is unreachable"));
     t->cmdConnect->setText(QStringLiteral("Disconnect"));
     t.socket.calls.clear();
+    // The attempt's request stands for the next tick's: the ten seconds start again from it.
+    t->Timer1->start();
+    QTest::qWait(1000);
+    const int remaining = t->Timer1->remainingTime();
     t.socket.raiseAddressChange();
     QCOMPARE(t.socket.calls, kCloseAndReset + kConnectSequence);
     QVERIFY(t->blnConnecting);
+    QVERIFY2(t->Timer1->remainingTime() > remaining, "the tick after the report stays where it was");
 }
 
 void TestSupervisor::connectionWhoseAddressLeftIsReopened()

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <utility>
 
@@ -170,8 +171,13 @@ void frmDDNS::Winsock1_AddressChange()
     // A new address may be what the last attempt lacked. Decide as a click would, twice: a caption
     // that still shows the last outcome is reset first, then an attempt starts from the current
     // address, unless one is under way.
+    const bool wasConnecting = blnConnecting;
     for (int click = 0; click < 2 && !blnConnecting && Winsock1.State() != Winsock::sckConnected; ++click)
         cmdConnect_Click();
+    // The request this attempt sends counts as the tick's: the ticks start again from it, so that a
+    // change just after a tick never puts three requests into ten seconds.
+    if (blnConnecting && !wasConnecting && Timer1->isActive())
+        Timer1->start();
 }
 
 void frmDDNS::chkDisableService_Click()
