@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libegl-dev libxkbcommon-dev
   xvfb xauth x11-utils xdotool trayer openbox imagemagick fonts-dejavu-core fonts-liberation2
   desktop-file-utils librsvg2-bin
-  iproute2
+  iproute2 nftables
   dbus dbus-x11 at-spi2-core python3-pyatspi
   clang libclang-rt-14-dev
   clang-format clang-tidy
