@@ -31,7 +31,7 @@ struct ConnectStep {
 };
 
 // A non-blocking TCP socket of the address's family, or -1 when none could be made (failure says
-// why). Watch it before starting the connection, so that no outcome comes before the watch.
+// why).
 qintptr openTcpSocket(const QHostAddress &address, ConnectStep &failure);
 // Starts the socket's connection to address:port; how the attempt stands.
 ConnectStep startConnect(qintptr descriptor, const QHostAddress &address, quint16 port);

@@ -59,7 +59,8 @@ qintptr openTcpSocket(const QHostAddress &address, ConnectStep &failure)
 {
     const int family = address.protocol() == QAbstractSocket::IPv6Protocol ? AF_INET6 : AF_INET;
     const int fd = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
-    if (fd < 0 || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
+    if (fd < 0 || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0
+        || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
         failure = fromErrno(errno);
         if (fd >= 0)
             ::close(fd);

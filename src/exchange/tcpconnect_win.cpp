@@ -101,7 +101,18 @@ ConnectStep startConnect(qintptr descriptor, const QHostAddress &address, quint1
         size = sizeof *a4;
     }
     const SOCKET s = SOCKET(descriptor);
-    return fromWsaError(::connect(s, reinterpret_cast<const sockaddr *>(&storage), size) == 0 ? 0 : ::WSAGetLastError());
+    if (::connect(s, reinterpret_cast<const sockaddr *>(&storage), size) == 0)
+        return {ConnectOutcome::Connected, {}};
+    const int error = ::WSAGetLastError();
+    if (error != WSAEWOULDBLOCK)
+        return fromWsaError(error);
+    // An attempt may already have failed by now, its error pending and no FD_CONNECT to come (Wine
+    // refuses a loopback connection so); Qt's engine looks the same way.
+    int pending = 0;
+    int pendingSize = sizeof pending;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&pending), &pendingSize) == 0 && pending != 0)
+        return fromWsaError(pending);
+    return {ConnectOutcome::InProgress, {}};
 }
 
 ConnectStep finishConnect(qintptr descriptor)

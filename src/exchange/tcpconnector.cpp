@@ -36,11 +36,12 @@ void TcpConnector::tryNext()
         m_descriptor = openTcpSocket(address, m_last);
         if (m_descriptor < 0)
             continue;
-        // Watched before the connection starts, so that no outcome can come before the watch.
-        m_notifier = new QSocketNotifier(m_descriptor, QSocketNotifier::Write, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, [this] { finish(finishConnect(m_descriptor)); });
         const ConnectStep step = startConnect(m_descriptor, address, m_port);
         if (step.outcome == ConnectOutcome::InProgress) {
+            // Watched once the connection has started, as Qt's own engines do: Wine reports a
+            // failed connect only to a watch that began after connect().
+            m_notifier = new QSocketNotifier(m_descriptor, QSocketNotifier::Write, this);
+            connect(m_notifier, &QSocketNotifier::activated, this, [this] { finish(finishConnect(m_descriptor)); });
             m_timeout.start();
             return;
         }
