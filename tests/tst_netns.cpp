@@ -2,7 +2,8 @@
 // own, the simulated service in another, joined by a veth pair (tests/netns/run.sh makes them and
 // says where). Both carry IPv4 and IPv6: the family the service's name offers decides the
 // connection. The machine's address is replaced, as a new lease does; then the path to the service
-// stops acknowledging anything, as a router that reboots does, and comes back.
+// stops acknowledging anything, as a router that reboots does, and comes back. A service that
+// resets every connection just after its handshake gets one attempt per tick, each an Error event.
 //
 // Ticks are driven directly, a few seconds apart; the system's own timers run at their real pace.
 #include "support/testwindow.h"
@@ -14,6 +15,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -43,6 +45,24 @@ bool ip(const QStringList &arguments)
     return QProcess::execute(QStringLiteral("ip"), arguments) == 0;
 }
 
+// Runs nft in the server's namespace with the script on its standard input; its output, or a null
+// array when it failed.
+QByteArray serverNft(const QByteArray &script,
+                     const QStringList &arguments = {QStringLiteral("-f"), QStringLiteral("-")})
+{
+    QProcess nft;
+    nft.start(QStringLiteral("ip"), QStringList{QStringLiteral("netns"), QStringLiteral("exec"),
+                                                env("VESTREL_NETNS_SERVER"), QStringLiteral("nft")}
+                                        + arguments);
+    nft.write(script);
+    nft.closeWriteChannel();
+    if (!nft.waitForFinished(10000) || nft.exitStatus() != QProcess::NormalExit || nft.exitCode() != 0) {
+        qWarning("nft: %s", nft.readAllStandardError().constData());
+        return {};
+    }
+    return nft.readAllStandardOutput() + ' ';
+}
+
 } // namespace
 
 class TestNetns : public QObject
@@ -53,6 +73,8 @@ private slots:
     void cleanupTestCase();
     void connectsOverIPv4WheneverTheNameHasIt_data();
     void connectsOverIPv4WheneverTheNameHasIt();
+    void aResetHandshakeEndsTheAttempt_data();
+    void aResetHandshakeEndsTheAttempt();
     void reportsFromTheNewAddressWhenTheOldOneGoes();
     void aPathThatStopsAcknowledgingIsGivenUp();
 
@@ -194,6 +216,78 @@ void TestNetns::connectsOverIPv4WheneverTheNameHasIt()
     QCOMPARE(m_requests.at(before).from, from);
     QCOMPARE(m_requests.at(before).localIp, from);
     QCOMPARE(errors.count(), 0);
+}
+
+void TestNetns::aResetHandshakeEndsTheAttempt_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("IPv4") << QStringLiteral("dual.vestrel.test");
+    QTest::newRow("IPv6") << QStringLiteral("v6only.vestrel.test");
+}
+
+void TestNetns::aResetHandshakeEndsTheAttempt()
+{
+    QFETCH(QString, host);
+    // The service's side lets the handshake through and answers what follows it, the client's
+    // acknowledgement, with a reset: a load balancer with no live backend. The reset reaches the
+    // client before it has looked at the finished handshake. Every SYN is counted.
+    const QByteArray table = "table inet vestrel_reset";
+    const QByteArray rules = table
+                             + " {\n counter syns { }\n chain input {\n"
+                               "  type filter hook input priority 0; policy accept;\n"
+                               "  tcp dport "
+                             + QByteArray::number(kPort)
+                             + " tcp flags & (syn | ack) == syn counter name syns\n"
+                               "  tcp dport "
+                             + QByteArray::number(kPort)
+                             + " tcp flags & (syn | rst) == 0 reject with tcp reset\n"
+                               " }\n}\n";
+    if (QStandardPaths::findExecutable(QStringLiteral("nft")).isEmpty())
+        QSKIP("nft (nftables) is not installed: scripts/install-deps.sh installs it");
+    QVERIFY(!serverNft(rules).isNull());
+    auto removeRules = qScopeGuard([&] { serverNft("delete " + table + "\n"); });
+    const auto syns = [] {
+        static const QRegularExpression packets(QStringLiteral("packets (\\d+)"));
+        const QByteArray listed =
+            serverNft({}, {QStringLiteral("list"), QStringLiteral("counter"), QStringLiteral("inet"),
+                           QStringLiteral("vestrel_reset"), QStringLiteral("syns")});
+        return packets.match(QString::fromLatin1(listed)).captured(1).toInt();
+    };
+
+    LiveWindow client(kPort, "\r\nnetns\r\nnetns\r\n0\r\n", host);
+    QSignalSpy errors(&client.socket, &Winsock::Error);
+    QSignalSpy connects(&client.socket, &Winsock::ConnectEvent);
+    const auto forget = qScopeGuard([this] { m_requests.clear(); });
+    const qsizetype before = m_requests.size();
+    // Three ticks, as the timer gives them in 20 s; the event loop runs 1.5 s after each.
+    constexpr int kTicks = 3;
+    for (int tick = 0; tick < kTicks; ++tick) {
+        if (tick == 0)
+            client.window->load(); // which ticks at once
+        else
+            client.tick();
+        QTest::qWait(1500);
+    }
+    const int attempts = syns();
+    qInfo("netns: %s under resets: %d connection attempts in %d ticks, %lld Error events", qPrintable(host), attempts,
+          kTicks, qlonglong(errors.count()));
+    QVERIFY2(attempts >= 1 && attempts <= kTicks, qPrintable(QString::number(attempts)));
+    QCOMPARE(errors.count(), attempts);
+    for (const QList<QVariant> &error : std::as_const(errors)) {
+        QCOMPARE(error.at(0).value<qint16>(), qint16(10054));
+        QCOMPARE(error.at(1).toString(), QStringLiteral("Connection is reset by remote side"));
+    }
+    QCOMPARE(client.window->lblError->text(), QStringLiteral("Connection is reset by remote side"));
+    QCOMPARE(connects.count(), 0);
+    QCOMPARE(m_requests.size(), before);
+
+    // The resets stop: the next tick connects, and the service hears from the client.
+    removeRules.dismiss();
+    QVERIFY(!serverNft("delete " + table + "\n").isNull());
+    client.tick();
+    QTRY_VERIFY2_WITH_TIMEOUT(m_requests.size() > before, "no request within one tick of the resets' end", 5000);
+    QCOMPARE(connects.count(), 1);
+    QCOMPARE(errors.count(), attempts);
 }
 
 void TestNetns::reportsFromTheNewAddressWhenTheOldOneGoes()

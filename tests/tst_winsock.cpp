@@ -1,6 +1,7 @@
 // The real socket against a loopback server.
 #include "core/errors.h"
 #include "exchange/qtwinsock.h"
+#include "exchange/tcpconnector.h"
 #include "exchange/tcpoptions.h"
 #include "support/exchangelines.h"
 #include "support/wine.h"
@@ -54,6 +55,8 @@ private slots:
     void closeIsHarmlessTwiceAndAllowsReconnect();
     void closeDropsAPendingAttemptsEvents();
     void anAddressWithNoIPv4IsReachedOverIPv6();
+    void anAttemptTriesEachAddressOnceWithOneOutcome_data();
+    void anAttemptTriesEachAddressOnceWithOneOutcome();
     void everyConnectionGivesUpOnUnacknowledgedData();
     void backlogWhileThePeerHasNotTakenTheData();
     void unacknowledgedBytesOfAQuietConnection();
@@ -179,7 +182,8 @@ void TestWinsock::refusedPortRaisesReadableError()
     // The event is raised the moment the failure is known: a tick that looks at the socket in
     // between must not find it failed with the event still to come, or close it and lose the event.
     int raisedBeforeStateShown = -1;
-    connect(sock.findChild<QTcpSocket *>(), &QAbstractSocket::errorOccurred, this,
+    // The socket makes the connection itself, and learns of the failure from its connector.
+    connect(sock.findChild<TcpConnector *>(), &TcpConnector::failed, this,
             [&] { raisedBeforeStateShown = int(errors.count()); });
     sock.Connect();
     // Windows, like Linux, learns of the refusal from the event loop. Wine refuses a connection to a
@@ -270,6 +274,49 @@ void TestWinsock::anAddressWithNoIPv4IsReachedOverIPv6()
     QCOMPARE(sock.State(), qint16(Winsock::sckConnected));
     QCOMPARE(sock.LocalIP(), QStringLiteral("::1"));
     QCOMPARE(errors.count(), 0);
+}
+
+void TestWinsock::anAttemptTriesEachAddressOnceWithOneOutcome_data()
+{
+    QTest::addColumn<QStringList>("addresses"); // "open": the listening server's address
+    QTest::addColumn<bool>("connects");
+    QTest::newRow("refused") << QStringList{QStringLiteral("127.0.0.1")} << false;
+    QTest::newRow("refused twice") << QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")} << false;
+    QTest::newRow("refused, then open") << QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("open")} << true;
+    QTest::newRow("open") << QStringList{QStringLiteral("open")} << true;
+}
+
+void TestWinsock::anAttemptTriesEachAddressOnceWithOneOutcome()
+{
+    QFETCH(QStringList, addresses);
+    QFETCH(bool, connects);
+    // The open address listens on IPv6 loopback, where nothing listens on IPv4 at the same port.
+    QTcpServer open;
+    if (!open.listen(QHostAddress::LocalHostIPv6))
+        QSKIP("no IPv6 loopback address here");
+    QList<QHostAddress> list;
+    for (const QString &address : std::as_const(addresses))
+        list << (address == QLatin1String("open") ? QHostAddress(QHostAddress::LocalHostIPv6) : QHostAddress(address));
+    TcpConnector connector;
+    QSignalSpy connected(&connector, &TcpConnector::connected);
+    QSignalSpy failed(&connector, &TcpConnector::failed);
+    connector.start(list, open.serverPort());
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count() + failed.count(), 1, kWait);
+    QTest::qWait(200);
+    QCOMPARE(connected.count() + failed.count(), 1);
+    QCOMPARE(connected.count(), connects ? 1 : 0);
+    if (connects) {
+        QTcpSocket socket;
+        QVERIFY(socket.setSocketDescriptor(connected.first().at(0).value<qintptr>()));
+        QCOMPARE(socket.peerAddress(), QHostAddress(QHostAddress::LocalHostIPv6));
+        QVERIFY(open.hasPendingConnections() || open.waitForNewConnection(kWait));
+        QCOMPARE(failed.count(), 0);
+    } else {
+        QCOMPARE(failed.first().at(0).value<ConnectStep>().outcome, ConnectOutcome::Refused);
+    }
+    // Nothing more to cancel; a cancel emits nothing.
+    connector.cancel();
+    QCOMPARE(connected.count() + failed.count(), 1);
 }
 
 void TestWinsock::everyConnectionGivesUpOnUnacknowledgedData()

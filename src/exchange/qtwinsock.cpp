@@ -2,9 +2,11 @@
 
 #include "core/errors.h"
 #include "exchange/connectioncheck.h"
+#include "exchange/tcpconnector.h"
 #include "exchange/tcpoptions.h"
 
 #include <QHostAddress>
+#include <QHostInfo>
 #include <QNetworkInterface>
 #include <QScopedValueRollback>
 #include <QTcpSocket>
@@ -39,10 +41,38 @@ SocketErrorText describe(QAbstractSocket::SocketError error)
     }
 }
 
+// The same numbers for what the system said of a connection attempt; nullptr: the system's words.
+SocketErrorText describe(ConnectOutcome outcome)
+{
+    switch (outcome) {
+    case ConnectOutcome::Refused:
+        return {10061, "Connection is forcefully rejected"};
+    case ConnectOutcome::Reset:
+        return {10054, "Connection is reset by remote side"};
+    case ConnectOutcome::TimedOut:
+        return {10060, "Connection timed out"};
+    case ConnectOutcome::NetworkUnreachable:
+        return {10051, "Network is unreachable"};
+    case ConnectOutcome::HostUnreachable:
+        return {10065, "No route to host"};
+    case ConnectOutcome::AccessDenied:
+        return {10013, "Permission denied"};
+    case ConnectOutcome::AddressInUse:
+        return {10048, "Address in use"};
+    case ConnectOutcome::AddressNotAvailable:
+        return {10049, "Address not available from the local machine"};
+    case ConnectOutcome::NoResources:
+        return {10055, "No buffer space is available"};
+    default:
+        return {10053, nullptr};
+    }
+}
+
 } // namespace
 
 QtWinsock::QtWinsock(QObject *parent)
-    : Winsock(parent), m_socket(new QTcpSocket(this)), m_addresses(new MachineAddresses(this))
+    : Winsock(parent), m_socket(new QTcpSocket(this)), m_connector(new TcpConnector(this)),
+      m_addresses(new MachineAddresses(this))
 {
     // A new lease or another network usually comes as a burst of reports (the old address goes,
     // the new one comes a moment later): they are raised as one event, once the burst is over, and
@@ -51,19 +81,23 @@ QtWinsock::QtWinsock(QObject *parent)
     m_addressSettle.setInterval(kAddressSettleMs);
     connect(m_addresses, &MachineAddresses::changed, &m_addressSettle, qOverload<>(&QTimer::start));
     connect(&m_addressSettle, &QTimer::timeout, this, &Winsock::AddressChange);
-    connect(m_socket, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState s) {
-        if (s == QAbstractSocket::HostLookupState)
-            m_state = sckResolvingHost;
-        else if (s == QAbstractSocket::ConnectingState)
-            m_state = sckConnecting;
+    connect(m_connector, &TcpConnector::connected, this, [this](qintptr descriptor) {
+        if (!m_inCall) {
+            onConnected(descriptor);
+            return;
+        }
+        // Made at once, inside Connect(): the event still comes from the event loop.
+        QMetaObject::invokeMethod(
+            this,
+            [this, descriptor, attempt = m_attempt] {
+                if (attempt == m_attempt)
+                    onConnected(descriptor);
+                else
+                    closeDescriptor(descriptor);
+            },
+            Qt::QueuedConnection);
     });
-    connect(m_socket, &QAbstractSocket::connected, this, [this] {
-        m_state = sckConnected;
-        // Requests sent into a path that has silently died would otherwise pile up for a quarter
-        // of an hour and reach the service all at once when it comes back.
-        setUnacknowledgedLimit(m_socket->socketDescriptor(), kUnacknowledgedLimitMs);
-        emit ConnectEvent();
-    });
+    connect(m_connector, &TcpConnector::failed, this, &QtWinsock::onConnectFailed);
     connect(m_socket, &QAbstractSocket::disconnected, this, [this] {
         // The peer closed the connection. This is not an error event: the owner notices it by
         // looking at State() on its next tick.
@@ -71,26 +105,9 @@ QtWinsock::QtWinsock(QObject *parent)
             m_state = sckClosing;
     });
     connect(m_socket, &QIODevice::readyRead, this, &QtWinsock::onReadyRead);
+    // Only a connection that was made fails here: Qt never connects this socket itself.
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (error == QAbstractSocket::HostNotFoundError && !m_overIPv6) {
-            // The name has no IPv4 address: IPv6 is tried now. A name with no address at all fails
-            // that way too and is reported then; its lookup is in Qt's cache by now, so the second
-            // try costs no second wait. Started from the event loop, not from inside Qt's report.
-            m_overIPv6 = true;
-            QMetaObject::invokeMethod(
-                this,
-                [this, attempt = m_attempt] {
-                    if (attempt != m_attempt)
-                        return;
-                    // Qt may report this try's failure from inside connectToHost() too.
-                    const QScopedValueRollback inCall(m_inCall, true);
-                    connectSocket();
-                },
-                Qt::QueuedConnection);
-            return;
-        }
-        // Judged by cause: Windows reports a connection it gave up as the peer's reset, and a
-        // connect it timed out under a text of Qt's own.
+        // Judged by cause: Windows reports a connection it gave up as the peer's reset.
         const FailureShown shown = judgeFailure(socketFailure(error, m_socket->errorString()), unacknowledgedForMs());
         if (shown == FailureShown::Closed) {
             if (m_state == sckConnected)
@@ -99,30 +116,60 @@ QtWinsock::QtWinsock(QObject *parent)
         }
         const SocketErrorText text =
             shown == FailureShown::TimedOut ? SocketErrorText{10060, "Connection timed out"} : describe(error);
-        const QString description = text.description ? QString::fromLatin1(text.description) : m_socket->errorString();
-        const int attempt = m_attempt;
-        m_state = sckError;
-        // Raised at once, so that no tick can close the socket between the failure and its event
-        // and so drop the event unseen.
-        if (!m_inCall) {
-            emit Error(text.number, description, 0, QStringLiteral("Winsock"), QString(), 0, false);
-            return;
-        }
-        // Qt reports some failures from inside connectToHost(); the event must still arrive later,
-        // from the event loop, like every other socket event. Only a Close() before then drops it.
-        QMetaObject::invokeMethod(
-            this,
-            [this, attempt, number = text.number, description] {
-                if (attempt != m_attempt)
-                    return;
-                emit Error(number, description, 0, QStringLiteral("Winsock"), QString(), 0, false);
-            },
-            Qt::QueuedConnection);
+        raiseError(text.number, text.description ? QString::fromLatin1(text.description) : m_socket->errorString());
     });
+}
+
+void QtWinsock::raiseError(qint16 number, const QString &description)
+{
+    m_state = sckError;
+    // Raised at once, so that no tick can close the socket between the failure and its event
+    // and so drop the event unseen.
+    if (!m_inCall) {
+        emit Error(number, description, 0, QStringLiteral("Winsock"), QString(), 0, false);
+        return;
+    }
+    // A failure known inside a call of the program's (Connect() to an address the system refuses
+    // at once): the event must still arrive later, from the event loop, like every other socket
+    // event. Only a Close() before then drops it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, attempt = m_attempt, number, description] {
+            if (attempt != m_attempt)
+                return;
+            emit Error(number, description, 0, QStringLiteral("Winsock"), QString(), 0, false);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtWinsock::onConnected(qintptr descriptor)
+{
+    if (!m_socket->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+        closeDescriptor(descriptor);
+        const SocketErrorText text = describe(m_socket->error());
+        raiseError(text.number, text.description ? QString::fromLatin1(text.description) : m_socket->errorString());
+        return;
+    }
+    m_state = sckConnected;
+    // Requests sent into a path that has silently died would otherwise pile up for a quarter
+    // of an hour and reach the service all at once when it comes back.
+    setUnacknowledgedLimit(m_socket->socketDescriptor(), kUnacknowledgedLimitMs);
+    emit ConnectEvent();
+}
+
+void QtWinsock::onConnectFailed(const ConnectStep &step)
+{
+    // Every way the handshake can fail ends the attempt here, a reset included; the owner decides
+    // when to try again.
+    const SocketErrorText text = describe(step.outcome);
+    raiseError(text.number, text.description ? QString::fromLatin1(text.description) : step.systemText);
 }
 
 QtWinsock::~QtWinsock()
 {
+    if (m_lookupId != -1)
+        QHostInfo::abortHostLookup(m_lookupId);
+    m_connector->disconnect(this);
     m_socket->disconnect(this);
     m_socket->abort();
 }
@@ -136,6 +183,9 @@ void QtWinsock::Close()
 {
     const QScopedValueRollback inCall(m_inCall, true);
     ++m_attempt;
+    if (m_lookupId != -1)
+        QHostInfo::abortHostLookup(std::exchange(m_lookupId, -1));
+    m_connector->cancel();
     m_socket->abort();
     m_unacknowledged.invalidate();
     m_received.clear();
@@ -152,20 +202,38 @@ void QtWinsock::Connect()
     m_acknowledgementKnown = true;
     m_received.clear();
     m_readPos = 0;
-    m_state = sckConnecting;
-    m_overIPv6 = false;
     const QScopedValueRollback inCall(m_inCall, true);
-    connectSocket();
+    // An address needs no lookup, and is tried at once, as Qt does.
+    if (QHostAddress literal; literal.setAddress(m_remoteHost)) {
+        connectTo({literal});
+        return;
+    }
+    m_state = sckResolvingHost;
+    m_lookupId = QHostInfo::lookupHost(m_remoteHost, this, [this, attempt = m_attempt](const QHostInfo &info) {
+        if (attempt != m_attempt)
+            return;
+        m_lookupId = -1;
+        // The service reads the local address as dotted IPv4, so the connection is made over IPv4
+        // wherever the name has an IPv4 address, though the system may prefer IPv6.
+        QList<QHostAddress> v4;
+        QList<QHostAddress> v6;
+        const QList<QHostAddress> all = info.addresses();
+        for (const QHostAddress &address : all)
+            (address.protocol() == QAbstractSocket::IPv4Protocol ? v4 : v6).append(address);
+        if (v4.isEmpty() && v6.isEmpty()) {
+            // However the lookup failed, as Qt reports it.
+            raiseError(11001, QStringLiteral("Host not found"));
+            return;
+        }
+        connectTo(v4.isEmpty() ? v6 : v4);
+    });
 }
 
-void QtWinsock::connectSocket()
+void QtWinsock::connectTo(const QList<QHostAddress> &addresses)
 {
-    // The service reads the local address as dotted IPv4, so the connection is made over IPv4
-    // wherever the name has an IPv4 address, though the system may prefer IPv6. Qt leaves the
-    // other family's addresses out and reports a name with none of this one as not found. The
-    // local port is always 0 here: the system picks one.
-    m_socket->connectToHost(m_remoteHost, static_cast<quint16>(m_remotePort), QIODevice::ReadWrite,
-                            m_overIPv6 ? QAbstractSocket::IPv6Protocol : QAbstractSocket::IPv4Protocol);
+    // The local port is always 0 here: the system picks one.
+    m_state = sckConnecting;
+    m_connector->start(addresses, static_cast<quint16>(m_remotePort));
 }
 
 QString QtWinsock::LocalIP() const

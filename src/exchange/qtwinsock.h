@@ -1,13 +1,16 @@
 #pragma once
 
 #include "exchange/machineaddresses.h"
+#include "exchange/tcpconnect.h"
 #include "exchange/winsock.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QTimer>
 
+class QHostAddress;
 class QTcpSocket;
+class TcpConnector;
 
 // The real socket, on QTcpSocket.
 class QtWinsock final : public Winsock
@@ -36,13 +39,20 @@ public:
     qint64 bytesWaiting() const { return m_received.size() - m_readPos; }
 
 private:
-    void connectSocket();
+    void connectTo(const QList<QHostAddress> &addresses);
+    void onConnected(qintptr descriptor);
+    void onConnectFailed(const ConnectStep &step);
+    // Raises the Error event: at once, or from the event loop when the failure came inside a call.
+    void raiseError(qint16 number, const QString &description);
     void onReadyRead();
     void compactBuffer();
     // How long the data sent on this connection has waited for acknowledgement, or -1.
     qint64 unacknowledgedForMs() const;
 
     QTcpSocket *m_socket = nullptr;
+    // Makes the connection that m_socket is then given, so that Qt's connect never runs.
+    TcpConnector *m_connector = nullptr;
+    int m_lookupId = -1;
     MachineAddresses *m_addresses = nullptr;
     static constexpr int kAddressSettleMs = 250;
     QTimer m_addressSettle;
@@ -53,8 +63,6 @@ private:
     // Every attempt gets a number so that an event queued for an attempt that Close() has since
     // dropped is never delivered.
     int m_attempt = 0;
-    // Whether the attempt under way has turned to IPv6, the name having no IPv4 address.
-    bool m_overIPv6 = false;
     // Set while a call of the program's runs, so that events Qt raises inside it are delivered later.
     bool m_inCall = false;
     // Since when sent data has waited for acknowledgement: from the send until the peer answers,

@@ -70,6 +70,13 @@ ip -n "$server" addr add 2001:db8::1/64 dev "$server_link" nodad
 ip -n "$client" addr add 2001:db8::2/64 dev "$client_link" nodad
 ip -n "$server" link set "$server_link" up
 ip -n "$client" link set "$client_link" up
+# The link-local addresses finish their duplicate address detection a moment after the link comes
+# up, and the system reports it as an address change: let that settle before the test begins, so
+# that no report the test did not make reaches the client.
+for _ in $(seq 50); do
+  [[ -z $(ip -n "$server" -6 addr show tentative; ip -n "$client" -6 addr show tentative) ]] && break
+  sleep 0.1
+done
 
 # The client's names: a hosts file, and a name service switch that looks nowhere else, both bound
 # over the system's files in the mount namespace that `ip netns exec` gives the program alone. A
