@@ -43,7 +43,7 @@ public:
     using IconCheck = std::function<std::optional<bool>(const QSystemTrayIcon &icon)>;
     static constexpr int pollIntervalMs = 2000;
     static constexpr int iconCheckIntervalMs = 2000;
-    static constexpr qint64 iconWatchMs = 5 * 60 * 1000;
+    static constexpr qint64 iconWatchMs = qint64(5) * 60 * 1000;
 
     explicit QtNotificationArea(QObject *parent = nullptr);
     explicit QtNotificationArea(AvailabilityProbe probe, QObject *parent = nullptr);
