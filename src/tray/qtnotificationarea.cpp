@@ -46,12 +46,11 @@ QtNotificationArea::QtNotificationArea(AvailabilityProbe probe, QObject *parent)
     connect(m_poll, &QTimer::timeout, this, &QtNotificationArea::pollAvailability);
     m_poll->start();
 
-    m_iconCheck = &trayIconStands;
     m_iconWatch = new QTimer(this);
     m_iconWatch->setInterval(iconCheckIntervalMs);
     const qint64 madeAt = monotonicMsecs();
     connect(m_iconWatch, &QTimer::timeout, this, [this, madeAt] { checkIconStands(monotonicMsecs() - madeAt); });
-    m_iconWatch->start();
+    setIconCheck(&trayIconStands);
 
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         const int message = m_translator.mouseMessage(reason, monotonicMsecs());
@@ -132,6 +131,11 @@ bool QtNotificationArea::isIconPresent() const
 void QtNotificationArea::setIconCheck(IconCheck check)
 {
     m_iconCheck = std::move(check);
+    // Where the system cannot tell, the area never looks (asked of the icon as it is, shown or not).
+    if (m_iconCheck(*m_icon))
+        m_iconWatch->start();
+    else
+        m_iconWatch->stop();
 }
 
 void QtNotificationArea::checkIconStands(qint64 msecsSinceStart)

@@ -56,6 +56,7 @@ public:
     // What the timer runs: asks whether an area exists and reports a change.
     void pollAvailability();
 
+    // Replaces the check; the watch runs only where it can tell.
     void setIconCheck(IconCheck check);
     // What the icon watch's timer runs, msecsSinceStart after the area was made: while the icon is
     // meant to be in the area, asks whether it stands there, and adds it once more where it does not.
