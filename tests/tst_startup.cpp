@@ -14,6 +14,8 @@ class TestStartup : public QObject
     Q_OBJECT
 private slots:
     void endsMinimisedAndHiddenBehindOneTrayIcon();
+    void firstStartOpensTheWindow_data();
+    void firstStartOpensTheWindow();
     void fillsTheTrayRecord();
     void trayIconCarriesEveryDrawnSize();
     void showsInitialCaptionsAndKeepsHiddenControlsHidden();
@@ -43,6 +45,55 @@ void TestStartup::endsMinimisedAndHiddenBehindOneTrayIcon()
     QCOMPARE(t->strServerHost, QStringLiteral("ddns.test.invalid"));
     QCOMPARE(t->intLoginPhase, qint16(0));
     QVERIFY(!t->blnExiting);
+}
+
+void TestStartup::firstStartOpensTheWindow_data()
+{
+    QTest::addColumn<QByteArray>("config"); // null: no config.dat at all
+    QTest::addColumn<bool>("configIsFolder");
+    QTest::addColumn<bool>("withIcons");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("no config.dat") << QByteArray() << false << true << true;
+    QTest::newRow("an account") << QByteArray("gw\r\nuser\r\npass\r\n0\r\n") << false << true << false;
+    QTest::newRow("an account, service disabled")
+        << QByteArray("gw\r\nuser\r\npass\r\n1\r\n") << false << true << false;
+    QTest::newRow("an empty config.dat") << QByteArray("") << false << true << false;
+    QTest::newRow("a config.dat that cannot be read") << QByteArray() << true << true << false;
+    QTest::newRow("no config.dat, no background") << QByteArray() << false << false << false;
+}
+
+// A first start has no account and an icon that may be out of sight: the window opens once start-up
+// is over. Any config.dat, read or not, means the user has been here: start-up ends hidden.
+void TestStartup::firstStartOpensTheWindow()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(bool, configIsFolder);
+    QFETCH(bool, withIcons);
+    QFETCH(bool, opens);
+    TestWindow t(withIcons);
+    if (configIsFolder)
+        QVERIFY(QDir(t.dir.path()).mkdir(QStringLiteral("config.dat")));
+    else if (!config.isNull())
+        t.dir.writeConfig(config);
+    bool hiddenAtFirstTick = false;
+    t.socket.onConnect = [&] { hiddenAtFirstTick = !t->isVisible(); };
+
+    t->start();
+    QCOMPARE(t->isVisible(), opens);
+    QCOMPARE(t.tray.present, withIcons && !opens);
+    if (!opens)
+        return;
+    QCOMPARE(t->WindowState(), frmDDNS::vbNormal);
+    // Start-up ran to its end hidden, its first tick included; then the icon stepped aside.
+    QVERIFY(hiddenAtFirstTick);
+    QCOMPARE(t.tray.calls.last(), QStringLiteral("delete"));
+    QVERIFY(t.services.boxes.isEmpty());
+    // From there on it is the window as Property shows it: the close box sends it to the tray.
+    qint16 cancel = 0;
+    t->Form_QueryUnload(cancel, frmDDNS::vbFormControlMenu);
+    QCOMPARE(cancel, qint16(1));
+    QVERIFY(!t->isVisible());
+    QVERIFY(t.tray.present);
 }
 
 void TestStartup::fillsTheTrayRecord()

@@ -2,7 +2,9 @@
 // the tray's pop-up menu, closes from the user and from the system, a desktop without a
 // notification area or whose area comes and goes, and the translation of Qt's tray activations.
 #include "support/testwindow.h"
+#include "support/wine.h"
 #include "tray/qtnotificationarea.h"
+#include "tray/trayiconcheck.h"
 
 #include <QAction>
 #include <QCursor>
@@ -88,6 +90,18 @@ struct TrayWindow : TestWindow {
     std::function<void()> whileMenuIsOpen;
 };
 
+// Counts the area's lines that say it adds the icon again.
+int g_addedAgain = 0;
+QtMessageHandler g_nextHandler = nullptr;
+void countAddedAgain(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && qstrcmp(context.category, "vestrel.tray") == 0
+        && message.contains(QStringLiteral("adding it again")))
+        ++g_addedAgain;
+    else
+        g_nextHandler(type, context, message);
+}
+
 QList<int> translate(const Activations &activations)
 {
     TrayActivationTranslator translator(400);
@@ -143,6 +157,9 @@ private slots:
     void translatesQtActivations();
     void realNotificationAreaKeepsItsMenuToItself();
     void realNotificationAreaReportsChangesAndForgetsItsIcon();
+    void realNotificationAreaAddsARefusedIconAgain_data();
+    void realNotificationAreaAddsARefusedIconAgain();
+    void onlyWindowsTellsWhetherTheIconStands();
 };
 
 void TestTray::trayNumbersFromTheTray_data()
@@ -604,6 +621,79 @@ void TestTray::realNotificationAreaReportsChangesAndForgetsItsIcon()
     QVERIFY(area.Shell_NotifyIcon(NotificationArea::NIM_ADD, nid));
     QVERIFY(area.isIconPresent());
     QCOMPARE(area.findChildren<QSystemTrayIcon *>().size(), 1);
+}
+
+void TestTray::realNotificationAreaAddsARefusedIconAgain_data()
+{
+    // What the system answers each time it is asked whether the shown icon stands: 1 yes, 0 no; the
+    // last answer holds from there on. -1: it cannot tell at all.
+    QTest::addColumn<QList<int>>("answers");
+    QTest::addColumn<bool>("iconWanted");
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<int>("addedAgain");
+    QTest::newRow("stands at once") << QList<int>{1} << true << 1 << 0;
+    QTest::newRow("refused once") << QList<int>{0, 1} << true << 2 << 1;
+    QTest::newRow("refused twice") << QList<int>{0, 0, 1} << true << 3 << 2;
+    QTest::newRow("the system cannot tell") << QList<int>{-1} << true << 0 << 0;
+    QTest::newRow("refused for the whole watch") << QList<int>{0} << true << 10 << 10;
+    QTest::newRow("the window is open: no icon is wanted") << QList<int>{0} << false << 0 << 0;
+}
+
+// Qt takes no notice of a refused icon; the area looks for the first minutes, and adds it again
+// until it stands, but never while the window is open and never once it has been seen standing.
+void TestTray::realNotificationAreaAddsARefusedIconAgain()
+{
+    QFETCH(QList<int>, answers);
+    QFETCH(bool, iconWanted);
+    QFETCH(int, asked);
+    QFETCH(int, addedAgain);
+    QtNotificationArea area([] { return true; });
+    int askedNow = 0;
+    // As Windows answers: a system that can tell says a hidden icon does not stand.
+    area.setIconCheck([&](const QSystemTrayIcon &icon) -> std::optional<bool> {
+        if (answers.first() < 0)
+            return std::nullopt;
+        if (!icon.isVisible())
+            return false;
+        return answers.at(std::min<qsizetype>(askedNow++, answers.size() - 1)) == 1;
+    });
+    NOTIFYICONDATA nid;
+    nid.uID = 1;
+    nid.hIcon = QIcon(QStringLiteral(":/vestrel-16.png"));
+#if !defined(Q_OS_WIN)
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("systemTrayWindowChanged")));
+#endif
+    g_addedAgain = 0;
+    g_nextHandler = qInstallMessageHandler(countAddedAgain);
+    QVERIFY(area.Shell_NotifyIcon(NotificationArea::NIM_ADD, nid));
+    if (!iconWanted)
+        QVERIFY(area.Shell_NotifyIcon(NotificationArea::NIM_DELETE, nid));
+
+    // Ten checks, two seconds apart, and then two once the watch is over.
+    for (int check = 1; check <= 10; ++check)
+        area.checkIconStands(check * QtNotificationArea::iconCheckIntervalMs);
+    area.checkIconStands(QtNotificationArea::iconWatchMs);
+    area.checkIconStands(QtNotificationArea::iconWatchMs + QtNotificationArea::iconCheckIntervalMs);
+    qInstallMessageHandler(g_nextHandler);
+    QCOMPARE(askedNow, asked);
+    QCOMPARE(g_addedAgain, addedAgain);
+    QCOMPARE(area.isIconPresent(), iconWanted);
+    QCOMPARE(area.findChildren<QSystemTrayIcon *>().size(), 1);
+}
+
+// Where the system cannot tell, the area never looks: on Linux (an XEmbed icon has its size docked
+// or not, a D-Bus tray tells no place), and under Wine.
+void TestTray::onlyWindowsTellsWhetherTheIconStands()
+{
+    const QSystemTrayIcon icon(QIcon(QStringLiteral(":/vestrel-16.png")));
+#if defined(Q_OS_WIN)
+    if (underWine())
+        QEXPECT_FAIL("", "Wine has no Shell_NotifyIconGetRect: it answers E_NOTIMPL for every icon", Continue);
+    QVERIFY(trayIconStands(icon).has_value());
+#else
+    QVERIFY(!trayIconStands(icon).has_value());
+#endif
 }
 
 QTEST_MAIN(TestTray)

@@ -2,6 +2,7 @@
 #include "app/accessibility.h"
 #include "app/statuslabel.h"
 
+#include "core/logging.h"
 #include "exchange/winsock.h"
 
 #include <QAction>
@@ -307,6 +308,15 @@ void frmDDNS::wireEvents()
 void frmDDNS::load()
 {
     dispatch([this] { Form_Load(); });
+}
+
+void frmDDNS::start()
+{
+    load();
+    if (!m_firstStart)
+        return;
+    qCInfo(lcTray) << "first start: the window opens";
+    dispatch([this] { submnuProperty_Click(0); });
 }
 
 void frmDDNS::Form_Load()

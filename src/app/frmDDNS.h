@@ -60,6 +60,11 @@ public:
 
     // Runs Form_Load through the dispatch boundary, as the window's creation does.
     void load();
+    // Start-up as the program runs it: load(), then, on a first start (start-up found no
+    // config.dat), the window opens as Property opens it. A new program's tray icon may be out of
+    // sight (Windows puts it in the overflow), and without an account there is nothing to do in the
+    // tray. With a config.dat, even one that cannot be read, start-up ends hidden.
+    void start();
 
     // The dispatch boundary: every event Qt delivers reaches its handler through here. A failure
     // that no step-skipping caller absorbed is reported with its number and description, and the
@@ -201,6 +206,8 @@ private:
     bool m_ending = false;
     // Set while the tray menu is open.
     bool m_popupOpen = false;
+    // Set when start-up found no config.dat: nothing was ever saved.
+    bool m_firstStart = false;
     // Requests for the window that came while the tray menu was open.
     std::vector<std::function<void(bool)>> m_showAnswers;
     ExchangeLog m_log;

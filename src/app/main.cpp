@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
     QtNotificationArea tray;
     // The service's address is fixed when the program is built.
     frmDDNS window(services, socket, tray, {QStringLiteral(VESTREL_SERVICE_HOST), VESTREL_SERVICE_PORT});
-    window.load();
+    window.start();
     if (services.hasEnded())
         return services.exitCode();
     QObject::connect(&instance, &SingleInstance::showRequested, &window, [&window, &instance] {

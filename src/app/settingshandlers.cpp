@@ -59,7 +59,8 @@ void frmDDNS::LoadSettings()
     QFile file;
     step([&] { openForReading(file, path); });
     if (step.failed()) {
-        if (step.lastNumber() == Err::FileNotFound)
+        m_firstStart = step.lastNumber() == Err::FileNotFound;
+        if (m_firstStart)
             qCInfo(lcSettings, "no account file at %s yet", qUtf8Printable(QDir::toNativeSeparators(path)));
         else
             qCWarning(lcSettings, "cannot open %s: %s", qUtf8Printable(QDir::toNativeSeparators(path)),

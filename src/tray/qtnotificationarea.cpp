@@ -2,6 +2,7 @@
 
 #include "core/logging.h"
 #include "tray/statusnotifierwatch.h"
+#include "tray/trayiconcheck.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -44,6 +45,12 @@ QtNotificationArea::QtNotificationArea(AvailabilityProbe probe, QObject *parent)
     m_poll->setInterval(pollIntervalMs);
     connect(m_poll, &QTimer::timeout, this, &QtNotificationArea::pollAvailability);
     m_poll->start();
+
+    m_iconWatch = new QTimer(this);
+    m_iconWatch->setInterval(iconCheckIntervalMs);
+    const qint64 madeAt = monotonicMsecs();
+    connect(m_iconWatch, &QTimer::timeout, this, [this, madeAt] { checkIconStands(monotonicMsecs() - madeAt); });
+    setIconCheck(&trayIconStands);
 
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         const int message = m_translator.mouseMessage(reason, monotonicMsecs());
@@ -119,4 +126,38 @@ void QtNotificationArea::setAvailable(bool available)
 bool QtNotificationArea::isIconPresent() const
 {
     return m_icon->isVisible();
+}
+
+void QtNotificationArea::setIconCheck(IconCheck check)
+{
+    m_iconCheck = std::move(check);
+    // Where the system cannot tell, the area never looks (asked of the icon as it is, shown or not).
+    if (m_iconCheck(*m_icon))
+        m_iconWatch->start();
+    else
+        m_iconWatch->stop();
+}
+
+void QtNotificationArea::checkIconStands(qint64 msecsSinceStart)
+{
+    if (!m_iconWatch->isActive())
+        return;
+    if (msecsSinceStart >= iconWatchMs) {
+        m_iconWatch->stop();
+        return;
+    }
+    // Only an icon the window wants in the area: none while the window is open or no area exists.
+    if (!m_icon->isVisible())
+        return;
+    const std::optional<bool> stands = m_iconCheck(*m_icon);
+    if (stands.value_or(true)) {
+        if (stands)
+            qCInfo(lcTray) << "the tray icon stands in the notification area";
+        m_iconWatch->stop();
+        return;
+    }
+    // Qt adds its icon anew only when it is shown again: a hidden icon is taken out and forgotten.
+    qCWarning(lcTray) << "the notification area does not hold the tray icon; adding it again";
+    m_icon->hide();
+    m_icon->show();
 }

@@ -4,6 +4,7 @@
 #include "tray/trayactivationtranslator.h"
 
 #include <functional>
+#include <optional>
 
 class QSystemTrayIcon;
 class QTimer;
@@ -24,13 +25,25 @@ class QTimer;
 // seconds, which costs next to nothing. When the area goes away the icon is hidden here at once: Qt's XEmbed backend
 // would otherwise dock a still visible icon by itself as soon as a tray comes back, even while the window is open, when
 // the icon must stay away. The window adds it again when it wants it.
+//
+// Qt also takes no notice when the system refuses the icon: on Windows a NIM_ADD fails while
+// Explorer is still starting at log-on, just when a Startup shortcut starts the program, and no
+// TaskbarCreated follows; Qt's icon still says it is visible, and the system still says it has a
+// notification area. For the first minutes after start, where the system tells where an icon stands
+// (trayiconcheck.h), the area looks every two seconds whether the icon it added stands there, adds
+// it once more where it does not, and stops looking once it has seen it stand.
 class QtNotificationArea final : public NotificationArea
 {
     Q_OBJECT
 public:
     // Whether a notification area exists now; QSystemTrayIcon::isSystemTrayAvailable by default.
     using AvailabilityProbe = std::function<bool()>;
+    // Whether the shown icon stands in the area; nothing where the system cannot tell
+    // (trayIconStands by default).
+    using IconCheck = std::function<std::optional<bool>(const QSystemTrayIcon &icon)>;
     static constexpr int pollIntervalMs = 2000;
+    static constexpr int iconCheckIntervalMs = 2000;
+    static constexpr qint64 iconWatchMs = qint64(5) * 60 * 1000;
 
     explicit QtNotificationArea(QObject *parent = nullptr);
     explicit QtNotificationArea(AvailabilityProbe probe, QObject *parent = nullptr);
@@ -43,6 +56,13 @@ public:
     // What the timer runs: asks whether an area exists and reports a change.
     void pollAvailability();
 
+    // Replaces the check; the watch runs only where it can tell.
+    void setIconCheck(IconCheck check);
+    // What the icon watch's timer runs, msecsSinceStart after the area was made: while the icon is
+    // meant to be in the area, asks whether it stands there, and adds it once more where it does not.
+    // Done for good once the icon has been seen standing, the system cannot tell, or the watch is over.
+    void checkIconStands(qint64 msecsSinceStart);
+
 private:
     // Records the area's state and reports a change.
     void setAvailable(bool available);
@@ -51,6 +71,8 @@ private:
 
     AvailabilityProbe m_probe;
     QTimer *m_poll = nullptr;
+    IconCheck m_iconCheck;
+    QTimer *m_iconWatch = nullptr;
     // The answer of the last poll, or whether the watcher has an owner.
     bool m_available = false;
     bool m_followsWatcher = false;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The tray icon and the window on a real X desktop: a virtual X server, the openbox window manager
 # (it gives the window a close box) and an XEmbed tray (trayer). The program runs against the
-# service simulator on the loopback interface and is driven with xdotool like a user would. A second
-# run starts with no tray; one is started 15 s later, and then killed and started again, twice.
+# service simulator on the loopback interface and is driven with xdotool like a user would. A first
+# start, with no config.dat, opens its window; the runs after it have an account. A second run
+# starts with no tray; one is started 15 s later, and then killed and started again, twice.
 #
 #   tray-desktop.sh <program> <simulator> <port> <artifacts-dir>
 #
@@ -182,6 +183,28 @@ click_at() { # <x> <y> <button> [repeat]
 }
 
 # --- The test -------------------------------------------------------------------------------------
+step "a first start (no config.dat): the window opens, its icon steps aside; the close box sends it to the tray"
+first=$work/first
+mkdir -p "$first"
+cp "$app/vestrel" "$first/vestrel"
+cp -r "$app/icons" "$first/icons"
+QT_QPA_PLATFORM=xcb "$first/vestrel" >"$work/first-start.log" 2>&1 &
+first_pid=$!
+pids+=("$first_pid")
+wait_until 15 window_shown || fail "the first start did not open the window"
+sleep 0.5
+has_icons 0 || fail "the first start left $(icon_count) icons in the tray beside its open window"
+shot 00-first-start
+read -r cx cy < <(close_box)
+[[ -n ${cx:-} ]] || fail "no close box found on the first start's window"
+click_at "$cx" "$cy" 1
+wait_until 10 window_hidden || fail "the close box did not hide the first start's window"
+wait_until 10 has_icons 1 || fail "the first start's icon did not come to the tray ($(icon_count) icons)"
+kill "$first_pid"
+wait "$first_pid" 2>/dev/null
+wait_until 10 has_icons 0 || fail "the first start's icon stayed after it ended"
+[[ ! -e $first/config.dat ]] || fail "the first start wrote a config.dat"
+
 step "start-up: hidden behind one tray icon"
 start_program vestrel
 wait_until 15 has_icons 1 || fail "expected one tray icon after start-up, found $(icon_count)"

@@ -30,7 +30,7 @@ add_test(NAME wine_desktop
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine-desktop.sh ${CMAKE_BINARY_DIR}
     $<TARGET_FILE:vestrel-loopback> $<TARGET_FILE:ddns-sim> ${VESTREL_WINE_DESKTOP_TEST_PORT}
     ${CMAKE_CURRENT_BINARY_DIR}/wine-desktop-artifacts)
-set_tests_properties(wine_desktop PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 240 RUN_SERIAL TRUE)
+set_tests_properties(wine_desktop PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE)
 
 # The setup (NSIS), silent under Wine in a prefix of its own: where it installs, its shortcuts and
 # Apps-list entry, an update keeping config.dat, an update taking out what an earlier version

@@ -2,7 +2,8 @@
 # The Windows program folder as a user unzips it, run under Wine on a virtual X display with an
 # XEmbed tray (Xvfb, trayer), against the service simulator on the loopback interface: its requests
 # reach the simulator every ten seconds, its icon docks into the tray, and a double-click on the
-# icon shows the window. The folder is made by `cmake --install` of this build tree, with the
+# icon shows the window. Before that, a copy of the folder without config.dat, a first start, opens
+# its window. The folder is made by `cmake --install` of this build tree, with the
 # program built for the simulator's port in place of vestrel.exe, and run with nothing but the
 # folder on Wine's search path, so that a DLL it lacks fails the test.
 #
@@ -77,16 +78,7 @@ step "Wine prefix"
 wineboot --init >/dev/null 2>&1
 wineserver -w
 
-step "service simulator on 127.0.0.1:$port"
-if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-    fail "port $port on 127.0.0.1 is taken"
-fi
-bash "$build/wine-run.sh" "$simulator" --port "$port" --user desktop --password tray-test >"$work/simulator.log" 2>&1 &
-pids+=($!)
-wait_until 20 grep -q "listening on 127.0.0.1:$port" "$work/simulator.log" ||
-    fail "the simulator did not listen on port $port: $(cat "$work/simulator.log")"
-
-# --- The test ---------------------------------------------------------------------------------------
+# --- What the desktop shows -------------------------------------------------------------------------
 requests() { grep -cE '^request [0-9]+ user=desktop ok( |$)' "$work/simulator.log"; }
 requests_above() { (($(requests) > $1)); }
 # Wine docks each tray icon as a small window of its own into trayer's panel.
@@ -101,7 +93,35 @@ tray_icons() {
 icon_count() { tray_icons | wc -l; }
 docked() { (($(icon_count) >= 1)); }
 window_shown() { [[ -n $(xdotool search --onlyvisible --name '^DDNS Property$' 2>/dev/null) ]]; }
+no_icons() { [[ $(icon_count) -eq 0 ]]; }
 
+# Before the simulator listens, so that its requests, without an account, reach nothing.
+step "a first start (no config.dat): the window opens and its icon steps aside"
+first_dir=$work/First
+cp -r "$app" "$first_dir"
+rm -f "$first_dir/config.dat"
+(cd "$first_dir" && exec wine ./vestrel.exe) >"$work/first-start.log" 2>&1 &
+first_pid=$!
+pids+=("$first_pid")
+wait_until 60 window_shown || fail "the first start did not open the window: $(tail -5 "$work/first-start.log")"
+sleep 1
+wait_until 10 no_icons || fail "the first start left $(icon_count) icons in the tray beside its open window"
+shot 00-first-start
+wine taskkill /F /IM vestrel.exe >/dev/null 2>&1
+wait_until 20 bash -c "! kill -0 $first_pid 2>/dev/null" || fail "the first start did not end"
+wait_until 10 bash -c "! xdotool search --onlyvisible --name '^DDNS Property\$' >/dev/null 2>&1" ||
+    fail "the first start's window stayed"
+
+step "service simulator on 127.0.0.1:$port"
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    fail "port $port on 127.0.0.1 is taken"
+fi
+bash "$build/wine-run.sh" "$simulator" --port "$port" --user desktop --password tray-test >"$work/simulator.log" 2>&1 &
+pids+=($!)
+wait_until 20 grep -q "listening on 127.0.0.1:$port" "$work/simulator.log" ||
+    fail "the simulator did not listen on port $port: $(cat "$work/simulator.log")"
+
+# --- The test ---------------------------------------------------------------------------------------
 step "start-up: in the tray, logging in"
 (cd "$app" && WINEQT_FORCE_STDERR_LOGGING=1 WINEQT_LOGGING_RULES="vestrel.*.info=true" exec wine ./vestrel.exe) >"$work/vestrel.log" 2>&1 &
 app_pid=$!
