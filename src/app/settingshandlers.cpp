@@ -18,6 +18,26 @@ const QString kWriteFailed = QStringLiteral("Error writing data to file ");
 const QString kEnterAccount = QStringLiteral("Enter your username and password. Then click \"Save\"");
 const QString kSaved = QStringLiteral("Save Successfully");
 
+// A field by the caption the window gives it.
+QString caption(AccountField field)
+{
+    switch (field) {
+    case AccountField::Gateway:
+        return QStringLiteral("Gateway (Name or IP)");
+    case AccountField::Username:
+        return QStringLiteral("Username");
+    case AccountField::Password:
+        return QStringLiteral("Password");
+    }
+    return QString();
+}
+
+QString notInCodePage(AccountField field)
+{
+    return QLatin1Char('"') + caption(field)
+           + QStringLiteral("\" cannot be saved in this system's character set. Nothing was saved.");
+}
+
 // A path as the user's platform writes it.
 QString quoted(const QString &path)
 {
@@ -92,6 +112,18 @@ void frmDDNS::cmdSave_Click()
     step([&] { lblMessage->setText(QString()); });
     QString path;
     step([&] { path = configPath(); });
+    Account account;
+    step([&] {
+        account = {txtGatewayIP->text(), txtUsername->text(), txtPassword->text(), chkDisableService->isChecked()};
+    });
+    // A field written as look-alikes or "?" would be lost at the next load, after the save had been
+    // reported a success; the file is not touched.
+    if (const std::optional<AccountField> lost = fieldTheCodePageLoses(account)) {
+        qCWarning(lcSettings, "not saved: \"%s\" holds text this system's code page cannot hold",
+                  qUtf8Printable(caption(*lost)));
+        services().messageBox(notInCodePage(*lost), DesktopServices::Icon::Stop);
+        return;
+    }
     // The lines go to a new file that replaces the old one only once every write has succeeded,
     // so a failed save leaves the stored account as it was.
     QSaveFile file;
@@ -103,10 +135,6 @@ void frmDDNS::cmdSave_Click()
         return;
     }
 
-    Account account;
-    step([&] {
-        account = {txtGatewayIP->text(), txtUsername->text(), txtPassword->text(), chkDisableService->isChecked()};
-    });
     step([&] {
         // Flushed here: a write that fails while commit() closes the file goes unnoticed there, and
         // the file cut short would replace the account.
