@@ -1,5 +1,6 @@
 // config.dat beside the executable: the window's side. What the file holds is settings/accountfile.
 #include "app/frmDDNS.h"
+#include "app/privatefile.h"
 #include "core/logging.h"
 #include "settings/accountfile.h"
 
@@ -63,9 +64,8 @@ void openForWriting(QSaveFile &file, const QString &path)
             throw VbError(Err::PathNotFound, QStringLiteral("Path not found"));
         throw VbError(Err::PathFileAccess, QStringLiteral("Path/File access error"));
     }
-    // The file holds the password in plain text. An existing file keeps the mode its owner gave
-    // it (the save file carries it over); a new one is private.
-    if (!existed && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+    // Private before a byte of the account is in it.
+    if (PrivateFile::restrict(file, existed) == PrivateFile::Outcome::Failed)
         throw VbError(Err::PathFileAccess, QStringLiteral("Path/File access error"));
 }
 
