@@ -1,5 +1,6 @@
 // config.dat as bytes and values: what an account writes, what a file reads as, and what a device
 // that fails part-way gives.
+#include "core/text.h"
 #include "settings/accountfile.h"
 #include "support/faildevice.h"
 
@@ -13,6 +14,26 @@
 #endif
 
 namespace {
+
+// A one-byte code page that, like Windows-1252, has the Western European letters and nothing else:
+// what it lacks is written as "?".
+const CodePage kLatin1{[](const QString &text) { return text.toLatin1(); },
+                       [](const QByteArray &bytes) { return QString::fromLatin1(bytes); }};
+
+QString lostName(std::optional<AccountField> field)
+{
+    if (!field)
+        return QStringLiteral("none");
+    switch (*field) {
+    case AccountField::Gateway:
+        return QStringLiteral("gateway");
+    case AccountField::Username:
+        return QStringLiteral("username");
+    case AccountField::Password:
+        return QStringLiteral("password");
+    }
+    return QStringLiteral("?");
+}
 
 AccountReading read(const QByteArray &bytes)
 {
@@ -56,6 +77,8 @@ private slots:
     void writesFourLinesThatReadBack();
     void writeThatFailsAnywhereIsReported();
     void extraLinesAreDroppedByTheNextWrite();
+    void fieldTheCodePageCannotHold_data();
+    void fieldTheCodePageCannotHold();
 
     // Reading
     void readsFourLines_data();
@@ -151,6 +174,60 @@ void TestAccountFile::extraLinesAreDroppedByTheNextWrite()
     const AccountReading reading = read("gw\r\nuser\r\npass\r\n0\r\nextra\r\nmore");
     QVERIFY(reading.ok());
     QCOMPARE(accountFileBytes(reading.account), QByteArray("gw\r\nuser\r\npass\r\n0\r\n"));
+}
+
+void TestAccountFile::fieldTheCodePageCannotHold_data()
+{
+    QTest::addColumn<Account>("account");
+    QTest::addColumn<bool>("systemPage"); // else the one-byte stand-in
+    QTest::addColumn<QString>("lost");
+
+    const QString umlauts = QStringLiteral("j\u00fcrgen \u00e4\u00f6");
+    const QString polish = QStringLiteral("\u0141\u00f3d\u017a");
+    QTest::newRow("one-byte page: its own letters") << Account{"gw", umlauts, umlauts, true} << false << "none";
+    QTest::newRow("one-byte page: password") << Account{"gw", "user", "pw" + polish, false} << false << "password";
+    QTest::newRow("one-byte page: username") << Account{"gw", polish, "pw", false} << false << "username";
+    QTest::newRow("one-byte page: gateway")
+        << Account{QStringLiteral("\u5bc6.example"), "u", "p", false} << false << "gateway";
+    QTest::newRow("one-byte page: the first in the file's order")
+        << Account{"gw", polish, polish, false} << false << "username";
+    // What the file drops anyway is no loss.
+    QTest::newRow("one-byte page: outer spaces, line breaks")
+        << Account{" gw\n", "  " + umlauts + " ", "p\r\nw  ", false} << false << "none";
+#if defined(Q_OS_WIN)
+    if (GetACP() != 1252)
+        return;
+    QTest::newRow("Windows-1252: its own letters and the euro")
+        << Account{"gw", umlauts, QStringLiteral("\u20ac") + umlauts, false} << true << "none";
+    // Written as the look-alike "L": the password would no longer log in after the next start.
+    QTest::newRow("Windows-1252: a letter it lacks")
+        << Account{"gw", "user", "pw" + polish, false} << true << "password";
+    QTest::newRow("Windows-1252: a byte-order mark")
+        << Account{QStringLiteral("\ufeffgw"), "user", "pw", false} << true << "gateway";
+#else
+    // UTF-8 holds any text that can be typed; only a lone half of a surrogate pair has no encoding.
+    QTest::newRow("UTF-8: any letter") << Account{QStringLiteral("\u5bc6.example"), polish, polish + "\U0001F511",
+                                                  false}
+                                       << true << "none";
+    QTest::newRow("UTF-8: a lone surrogate")
+        << Account{"gw", "user", QStringLiteral("pw") + QChar(0xd800), false} << true << "password";
+#endif
+}
+
+void TestAccountFile::fieldTheCodePageCannotHold()
+{
+    QFETCH(Account, account);
+    QFETCH(bool, systemPage);
+    QFETCH(QString, lost);
+    const CodePage &page = systemPage ? systemCodePage() : kLatin1;
+    QCOMPARE(lostName(fieldTheCodePageLoses(account, page)), lost);
+    if (systemPage && lost == QLatin1String("none")) {
+        // Then the file really gives the fields back.
+        const AccountReading reading = read(accountFileBytes(account));
+        QVERIFY(reading.ok());
+        QCOMPARE(reading.account.username, trimSpaces(account.username));
+        QCOMPARE(reading.account.password, trimSpaces(account.password));
+    }
 }
 
 void TestAccountFile::readsFourLines_data()

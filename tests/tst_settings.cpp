@@ -14,6 +14,10 @@
 #include <csignal>
 #include <sys/resource.h>
 #endif
+#ifdef Q_OS_WIN
+#include "support/wine.h"
+#include "support/winfiles.h"
+#endif
 
 namespace {
 
@@ -82,6 +86,8 @@ private slots:
     void failedWriteKeepsThePreviousFile();
     void savedFileIsPrivate_data();
     void savedFileIsPrivate();
+    void saveRefusesTextTheCodePageCannotHold_data();
+    void saveRefusesTextTheCodePageCannotHold();
     void pathWithSpacesAndNonAsciiLetters();
 
     // Loading
@@ -217,7 +223,11 @@ void TestSettings::savedFileIsPrivate_data()
 {
     QTest::addColumn<bool>("exists");
     QTest::newRow("new file") << false;
+#ifdef Q_OS_WIN
+    QTest::newRow("existing file with its folder's access") << true;
+#else
     QTest::newRow("existing private file stays private") << true;
+#endif
 }
 
 void TestSettings::savedFileIsPrivate()
@@ -236,9 +246,82 @@ void TestSettings::savedFileIsPrivate()
     t->cmdSave_Click();
     QCOMPARE(t.dir.readConfig(), QByteArray("gw\r\nu\r\nsecret\r\n0\r\n"));
     QCOMPARE(QFile::permissions(path), ownerOnly);
+#elif defined(Q_OS_WIN)
+    // Windows: an access list of the file's own, which the folder's cannot widen.
+    QFETCH(bool, exists);
+    TestWindow t;
+    const QString path = t.dir.filePath(QStringLiteral("config.dat"));
+    if (exists)
+        t.dir.writeConfig("a\r\nb\r\nc\r\n0\r\n");
+    fillAccount(t, QStringLiteral("gw"), QStringLiteral("u"), QStringLiteral("secret"), false);
+    t->cmdSave_Click();
+    QCOMPARE(t.dir.readConfig(), QByteArray("gw\r\nu\r\nsecret\r\n0\r\n"));
+    const FileAccessList list = fileAccessList(path);
+    QVERIFY(list.read);
+    // Wine keeps only a Unix mode made from the list, which it reads back as SYSTEM's and the
+    // owner's entries: no more, but never protected.
+    if (underWine())
+        QEXPECT_FAIL("", "Wine keeps no access list with a file, only a mode made from it", Continue);
+    QVERIFY(list.isProtected);
+    // Full control (FILE_ALL_ACCESS) for SYSTEM and for the user, no one else.
+    QStringList entries = list.entries;
+    entries.sort();
+    QCOMPARE(entries, (QStringList{"allow S-1-5-18 1f01ff", "allow " + currentUserSid() + " 1f01ff"}));
 #else
-    QSKIP("File modes are a Unix notion");
+    QSKIP("No way to make a file private known here");
 #endif
+}
+
+void TestSettings::saveRefusesTextTheCodePageCannotHold_data()
+{
+    QTest::addColumn<QStringList>("typed"); // gateway, username, password
+    QTest::addColumn<QString>("refused");   // the caption of the field named, or empty: saved
+
+    QTest::newRow("letters it holds") << QStringList{"gw", "j\u00fcrgen", "p\u00e4ss"} << QString();
+#if defined(Q_OS_WIN)
+    // Windows writes a letter its ANSI code page lacks as a look-alike ("L" for "\u0141") or "?".
+    if (ansiCodePage() != 1252)
+        return;
+    QTest::newRow("Windows-1252: password") << QStringList{"gw", "user", "pw\u0141"} << "Password";
+    QTest::newRow("Windows-1252: username") << QStringList{"gw", "\u0141\u00f3d\u017a", "pw"} << "Username";
+    QTest::newRow("Windows-1252: gateway") << QStringList{"\u5bc6.example", "user", "pw"} << "Gateway (Name or IP)";
+#else
+    // UTF-8 holds any text that can be typed; only a lone half of a surrogate pair has no encoding.
+    QTest::newRow("UTF-8: any letter") << QStringList{"gw", "\u0141\u00f3d\u017a", "\u0141\u00f3d\u017a\u5bc6"}
+                                       << QString();
+    QTest::newRow("UTF-8: a lone surrogate")
+        << QStringList{"gw", "user", QStringLiteral("pw") + QChar(0xd800)} << "Password";
+#endif
+}
+
+void TestSettings::saveRefusesTextTheCodePageCannotHold()
+{
+    QFETCH(QStringList, typed);
+    QFETCH(QString, refused);
+    TestWindow t;
+    const QByteArray previous("old.gateway\r\nold user\r\nold pass\r\n1\r\n");
+    t.dir.writeConfig(previous);
+    const QStringList before = QDir(t.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    fillAccount(t, typed[0], typed[1], typed[2], false);
+    t->lblMessage->setText(QStringLiteral("an earlier hint"));
+
+    t->cmdSave_Click();
+
+    QCOMPARE(t.services.boxes.size(), 1);
+    QVERIFY(t->lblMessage->text().isEmpty());
+    if (refused.isEmpty()) {
+        QCOMPARE(t.services.boxes[0].text, QStringLiteral("Save Successfully"));
+        fillAccount(t, QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"), true);
+        t->LoadSettings();
+        QCOMPARE(account(t), (QStringList{typed[0], typed[1], typed[2], "clear"}));
+        return;
+    }
+    QCOMPARE(t.services.boxes[0].text,
+             '"' + refused + QStringLiteral("\" cannot be saved in this system's character set. Nothing was saved."));
+    QCOMPARE(t.services.boxes[0].icon, DesktopServices::Icon::Stop);
+    QCOMPARE(t.dir.readConfig(), previous);
+    QCOMPARE(QDir(t.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+    QCOMPARE(account(t), (QStringList{typed[0], typed[1], typed[2], "clear"}));
 }
 
 void TestSettings::pathWithSpacesAndNonAsciiLetters()

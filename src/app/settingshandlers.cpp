@@ -1,5 +1,6 @@
 // config.dat beside the executable: the window's side. What the file holds is settings/accountfile.
 #include "app/frmDDNS.h"
+#include "app/privatefile.h"
 #include "core/logging.h"
 #include "settings/accountfile.h"
 
@@ -17,6 +18,26 @@ const QString kAccessFailed = QStringLiteral("Failed to access file ");
 const QString kWriteFailed = QStringLiteral("Error writing data to file ");
 const QString kEnterAccount = QStringLiteral("Enter your username and password. Then click \"Save\"");
 const QString kSaved = QStringLiteral("Save Successfully");
+
+// A field by the caption the window gives it.
+QString caption(AccountField field)
+{
+    switch (field) {
+    case AccountField::Gateway:
+        return QStringLiteral("Gateway (Name or IP)");
+    case AccountField::Username:
+        return QStringLiteral("Username");
+    case AccountField::Password:
+        return QStringLiteral("Password");
+    }
+    return QString();
+}
+
+QString notInCodePage(AccountField field)
+{
+    return QLatin1Char('"') + caption(field)
+           + QStringLiteral("\" cannot be saved in this system's character set. Nothing was saved.");
+}
 
 // A path as the user's platform writes it.
 QString quoted(const QString &path)
@@ -43,9 +64,8 @@ void openForWriting(QSaveFile &file, const QString &path)
             throw VbError(Err::PathNotFound, QStringLiteral("Path not found"));
         throw VbError(Err::PathFileAccess, QStringLiteral("Path/File access error"));
     }
-    // The file holds the password in plain text. An existing file keeps the mode its owner gave
-    // it (the save file carries it over); a new one is private.
-    if (!existed && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+    // Private before a byte of the account is in it.
+    if (PrivateFile::restrict(file, existed) == PrivateFile::Outcome::Failed)
         throw VbError(Err::PathFileAccess, QStringLiteral("Path/File access error"));
 }
 
@@ -93,6 +113,18 @@ void frmDDNS::cmdSave_Click()
     step([&] { lblMessage->setText(QString()); });
     QString path;
     step([&] { path = configPath(); });
+    Account account;
+    step([&] {
+        account = {txtGatewayIP->text(), txtUsername->text(), txtPassword->text(), chkDisableService->isChecked()};
+    });
+    // A field written as look-alikes or "?" would be lost at the next load, after the save had been
+    // reported a success; the file is not touched.
+    if (const std::optional<AccountField> lost = fieldTheCodePageLoses(account)) {
+        qCWarning(lcSettings, "not saved: \"%s\" holds text this system's code page cannot hold",
+                  qUtf8Printable(caption(*lost)));
+        services().messageBox(notInCodePage(*lost), DesktopServices::Icon::Stop);
+        return;
+    }
     // The lines go to a new file that replaces the old one only once every write has succeeded,
     // so a failed save leaves the stored account as it was.
     QSaveFile file;
@@ -104,10 +136,6 @@ void frmDDNS::cmdSave_Click()
         return;
     }
 
-    Account account;
-    step([&] {
-        account = {txtGatewayIP->text(), txtUsername->text(), txtPassword->text(), chkDisableService->isChecked()};
-    });
     step([&] {
         // Flushed here: a write that fails while commit() closes the file goes unnoticed there, and
         // the file cut short would replace the account.

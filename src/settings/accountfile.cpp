@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -32,12 +33,17 @@ LineResult readLine(QIODevice &device, QByteArray &line)
     return device.atEnd() ? LineResult::Line : LineResult::Error;
 }
 
-// A line's bytes as text in the system's 8-bit code page. A byte-order mark is kept as a character
-// like any other, so that a field that begins with one reads back as it was written.
-QString decodeLine(const QByteArray &line)
+QByteArray encodeInSystemPage(const QString &text)
+{
+    return text.toLocal8Bit();
+}
+
+// A byte-order mark is kept as a character like any other, so that a field that begins with one
+// reads back as it was written.
+QString decodeInSystemPage(const QByteArray &bytes)
 {
     QStringDecoder decoder(QStringDecoder::System, QStringDecoder::Flag::ConvertInitialBom);
-    return decoder.decode(line);
+    return decoder.decode(bytes);
 }
 
 // A field as one line of the file.
@@ -50,6 +56,12 @@ QString asLine(const QString &text)
 }
 
 } // namespace
+
+const CodePage &systemCodePage()
+{
+    static const CodePage page{encodeInSystemPage, decodeInSystemPage};
+    return page;
+}
 
 AccountReading readAccount(QIODevice &device)
 {
@@ -67,7 +79,7 @@ AccountReading readAccount(QIODevice &device)
         case LineResult::Line:
             break;
         }
-        field = trimSpaces(decodeLine(line));
+        field = trimSpaces(systemCodePage().decode(line));
     }
     for (qsizetype i = 0; i < 3; ++i) {
         if (fields[i].size() > kMaxAccountField) {
@@ -83,7 +95,7 @@ QByteArray accountFileBytes(const Account &account)
 {
     QByteArray bytes;
     for (const QString &field : {account.gateway, account.username, account.password})
-        bytes += asLine(field).toLocal8Bit() + "\r\n";
+        bytes += systemCodePage().encode(asLine(field)) + "\r\n";
     bytes += account.disabled ? "1\r\n" : "0\r\n";
     return bytes;
 }
@@ -92,4 +104,20 @@ bool writeAccount(QIODevice &device, const Account &account)
 {
     const QByteArray bytes = accountFileBytes(account);
     return device.write(bytes) == bytes.size();
+}
+
+std::optional<AccountField> fieldTheCodePageLoses(const Account &account, const CodePage &page)
+{
+    const std::array<std::pair<AccountField, const QString *>, 3> fields{{
+        {AccountField::Gateway, &account.gateway},
+        {AccountField::Username, &account.username},
+        {AccountField::Password, &account.password},
+    }};
+    for (const auto &[field, text] : fields) {
+        // Read back as a load reads it.
+        const QString line = asLine(*text);
+        if (trimSpaces(page.decode(page.encode(line))) != line)
+            return field;
+    }
+    return std::nullopt;
 }

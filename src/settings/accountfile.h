@@ -2,7 +2,10 @@
 // config.dat as values: the account read from a device and written to one. Opening, closing and
 // telling the user are the caller's.
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 class QIODevice;
 
@@ -48,3 +51,20 @@ QByteArray accountFileBytes(const Account &account);
 
 // Writes the account's bytes; false when the device takes fewer than all of them.
 bool writeAccount(QIODevice &device, const Account &account);
+
+// How text becomes the file's bytes and back. The file uses the system's 8-bit code page; a test
+// hands in another to play a system whose page lacks characters this one has.
+struct CodePage {
+    QByteArray (*encode)(const QString &text);
+    QString (*decode)(const QByteArray &bytes);
+};
+// On Windows the ANSI code page, which has no room for most of Unicode: what it lacks is written as
+// a look-alike or "?". Elsewhere UTF-8, which holds any well-formed text.
+const CodePage &systemCodePage();
+
+enum class AccountField { Gateway, Username, Password };
+
+// The first text field, in the file's order, whose line would not read back as the field holds it
+// (a character the code page lacks, written as something else); none when every field survives.
+// Only what the file keeps of a field counts: its outer spaces and line breaks go anyway.
+std::optional<AccountField> fieldTheCodePageLoses(const Account &account, const CodePage &page = systemCodePage());
