@@ -3,6 +3,7 @@
 // capped file as well, where a system needs one.
 #include "app/exchangelog.h"
 #include "core/logfile.h"
+#include "core/logging.h"
 #include "servicesimulator.h"
 #include "support/testwindow.h"
 #include "support/wine.h"
