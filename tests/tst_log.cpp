@@ -85,9 +85,11 @@ void TestLog::oneLinePerChangeOfState()
     sim.setAccount(QStringLiteral("logger"), kPassword);
     QVERIFY(sim.listen());
     const QString at = QStringLiteral("127.0.0.1:%1").arg(sim.port());
-    LiveWindow c(sim.port(), "\r\nlogger\r\n" + kPassword.toUtf8() + "\r\n0\r\n");
-    const QString file = c.dir.filePath(QStringLiteral("vestrel.log"));
+    // Before the window, whose socket says at once what the system lacks.
+    const QTemporaryDir logDir;
+    const QString file = logDir.filePath(QStringLiteral("vestrel.log"));
     installLogFile(file);
+    LiveWindow c(sim.port(), "\r\nlogger\r\n" + kPassword.toUtf8() + "\r\n0\r\n");
 
     // A login, then ticks that change nothing.
     c.window->load();
