@@ -6,6 +6,7 @@
 #include "app/singleinstance.h"
 #include "support/testwindow.h"
 
+#include <QDirIterator>
 #include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -67,11 +68,12 @@ struct Started {
     QProcess process;
     QByteArray log;
 
-    int timesShown()
+    const QByteArray &logSoFar()
     {
         log += process.readAllStandardError();
-        return int(log.count(kShownLine));
+        return log;
     }
+    int timesShown() { return int(logSoFar().count(kShownLine)); }
     bool running() const { return process.state() == QProcess::Running; }
     bool ended() const { return process.state() == QProcess::NotRunning; }
     bool endedWell() const
@@ -95,6 +97,7 @@ private slots:
     void killedHolderDoesNotBlock();
     void switchesNeedNoDisplay_data();
     void switchesNeedNoDisplay();
+    void logKeptBesideTheLock();
 
 private:
     // Starts the copy in folder; a logging copy writes its tray lines to its log.
@@ -284,6 +287,41 @@ void TestLaunch::switchesNeedNoDisplay()
     QVERIFY2(QRegularExpression(output, QRegularExpression::DotMatchesEverythingOption).match(printed).hasMatch(),
              qPrintable(printed));
     QVERIFY(!folder.lockLeft() && !folder.socketLeft());
+}
+
+// A Windows program without a console has its lines sent to the debugger, so it keeps them in a
+// file beside the lock as well; elsewhere standard error is the log and no file is kept. Nothing
+// listens on the copy's port: the failed connection is a warning, logged by default.
+void TestLaunch::logKeptBesideTheLock()
+{
+    const QByteArray password = QByteArrayLiteral("launch-s3cret");
+    const Folder &folder = newFolder();
+    folder.dir.writeConfig("\r\nlogger\r\n" + password + "\r\n0\r\n");
+    Started &started = start(folder);
+    QTRY_VERIFY_WITH_TIMEOUT(started.logSoFar().contains("vestrel.exchange: socket error"), kWait);
+#if defined(Q_OS_WIN)
+    // The place is shared with every copy the tests start: this copy's lines are those with its process.
+    const QString process = QStringLiteral(" %1 ").arg(started.process.processId());
+    const auto ours = [&] {
+        QStringList lines;
+        for (const QString &name : {QStringLiteral("vestrel.old.log"), QStringLiteral("vestrel.log")}) {
+            QFile file(QDir(g_place).filePath(name));
+            if (file.open(QIODevice::ReadOnly | QIODevice::Text))
+                lines << QString::fromUtf8(file.readAll()).split(u'\n').filter(process);
+        }
+        return lines;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!ours().filter(QStringLiteral(" warning vestrel.exchange: socket error")).isEmpty(),
+                             kWait);
+    for (const QString &line : ours())
+        QVERIFY2(!line.contains(QString::fromLatin1(password)), qPrintable(line));
+#else
+    QStringList kept;
+    for (QDirIterator it(m_runtime->path(), {QStringLiteral("*.log")}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();)
+        kept << it.next();
+    QCOMPARE(kept, QStringList());
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestLaunch)

@@ -1,6 +1,9 @@
 // The log a user reads when something goes wrong: one line per change of state, against the
-// simulated service on 127.0.0.1; quiet by default; never the password or the cookie.
+// simulated service on 127.0.0.1; quiet by default; never the password or the cookie; kept in a
+// capped file as well, where a system needs one.
 #include "app/exchangelog.h"
+#include "core/logfile.h"
+#include "core/logging.h"
 #include "servicesimulator.h"
 #include "support/testwindow.h"
 #include "support/wine.h"
@@ -8,6 +11,7 @@
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -26,6 +30,23 @@ void keepOurs(QtMsgType, const QMessageLogContext &context, const QString &messa
             << QLatin1String(context.category) + QLatin1String(": ") + message;
 }
 
+// A log file's lines, as a text editor shows them.
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+void writeLines(const QString &path, const QStringList &lines)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Text));
+    for (const QString &line : lines)
+        file.write(line.toUtf8() + '\n');
+}
+
 } // namespace
 
 class TestLog : public QObject
@@ -38,6 +59,9 @@ private slots:
     void quietByDefault();
     void serviceTextCannotForgeALine_data();
     void serviceTextCannotForgeALine();
+    void fileKeepsTheLog_data();
+    void fileKeepsTheLog();
+    void fileLinesGoOnToTheHandlerBefore();
 };
 
 void TestLog::init()
@@ -49,6 +73,7 @@ void TestLog::init()
 
 void TestLog::cleanup()
 {
+    removeLogFile();
     qInstallMessageHandler(nullptr);
     QLoggingCategory::setFilterRules(QString());
 }
@@ -60,6 +85,10 @@ void TestLog::oneLinePerChangeOfState()
     sim.setAccount(QStringLiteral("logger"), kPassword);
     QVERIFY(sim.listen());
     const QString at = QStringLiteral("127.0.0.1:%1").arg(sim.port());
+    // Before the window, whose socket says at once what the system lacks.
+    const QTemporaryDir logDir;
+    const QString file = logDir.filePath(QStringLiteral("vestrel.log"));
+    installLogFile(file);
     LiveWindow c(sim.port(), "\r\nlogger\r\n" + kPassword.toUtf8() + "\r\n0\r\n");
 
     // A login, then ticks that change nothing.
@@ -112,7 +141,19 @@ void TestLog::oneLinePerChangeOfState()
     if (underWine())
         QCOMPARE(g_systemNotes.size(), 3);
 
-    for (const QString &line : std::as_const(g_lines)) {
+    // The file holds the same lines, the failed login's warning among them, and no more secrets.
+    const QStringList kept = fileLines(file);
+    QStringList ours;
+    QStringList notes;
+    for (const QString &line : kept) {
+        const QString logged = line.mid(line.indexOf(QLatin1String(" vestrel.")) + 1);
+        if (line.contains(QLatin1String(" vestrel.")))
+            (logged.contains(QLatin1String(": the system does not ")) ? notes : ours) << logged;
+    }
+    QCOMPARE(ours, g_lines);
+    QCOMPARE(notes, g_systemNotes);
+    QVERIFY(kept.filter(QLatin1String(" warning vestrel.exchange: login failed")).size() == 1);
+    for (const QString &line : kept + g_lines) {
         QVERIFY2(!line.contains(kPassword) && !line.contains(QLatin1String("not-the-password")), qPrintable(line));
         QVERIFY2(!line.contains(QString::fromLatin1(sim.lastToken())), qPrintable(line));
         QVERIFY2(!line.contains(c.window->strCookie), qPrintable(line));
@@ -154,6 +195,94 @@ void TestLog::serviceTextCannotForgeALine()
     ExchangeLog log;
     log.outcome(true, held);
     QCOMPARE(g_lines, QStringList{QStringLiteral("vestrel.exchange: login succeeded; the service holds ") + written});
+}
+
+// What a file holds, and its older one, after lines are appended at a cap; "-" is no file.
+void TestLog::fileKeepsTheLog_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("olderBefore");
+    QTest::addColumn<qint64>("cap");
+    QTest::addColumn<QStringList>("appended");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<QStringList>("olderAfter");
+    const QStringList none{QStringLiteral("-")};
+    const QStringList two{QStringLiteral("aaaaaaaaaa"), QStringLiteral("bbbbbbbbbb")};
+    const QStringList third{QStringLiteral("cccccccccc")};
+    const QString longLine(40, u'x');
+
+    QTest::newRow("a first line") << none << none << qint64(1000) << third << third << none;
+    QTest::newRow("appended to an earlier run's") << two << none << qint64(1000) << third << two + third << none;
+    // Two lines of 11 bytes (12 with CR LF) fit in 30; the third does not.
+    QTest::newRow("a full file becomes the older one") << two << none << qint64(30) << third << third << two;
+    QTest::newRow("the older one is replaced")
+        << two << QStringList{QStringLiteral("oldest")} << qint64(30) << third << third << two;
+    QTest::newRow("a line longer than the cap, then another")
+        << none << none << qint64(10) << QStringList{longLine, QStringLiteral("y")} << QStringList{QStringLiteral("y")}
+        << QStringList{longLine};
+    // An older "file" that cannot be replaced (here a folder): the cap still holds.
+    QTest::newRow("the older one cannot be replaced")
+        << two << QStringList{QStringLiteral("/")} << qint64(30) << third << third << QStringList{QStringLiteral("/")};
+}
+
+void TestLog::fileKeepsTheLog()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, olderBefore);
+    QFETCH(qint64, cap);
+    QFETCH(QStringList, appended);
+    QFETCH(QStringList, after);
+    QFETCH(QStringList, olderAfter);
+    const QTemporaryDir dir;
+    LogFile log(dir.filePath(QStringLiteral("vestrel.log")), cap);
+    QCOMPARE(log.olderPath(), dir.filePath(QStringLiteral("vestrel.old.log")));
+    const auto lay = [](const QString &path, const QStringList &lines) {
+        if (lines == QStringList{QStringLiteral("/")})
+            QDir(path).mkpath(QStringLiteral("in-use"));
+        else if (lines != QStringList{QStringLiteral("-")})
+            writeLines(path, lines);
+    };
+    const auto read = [](const QString &path) {
+        if (QFileInfo(path).isDir())
+            return QStringList{QStringLiteral("/")};
+        return QFile::exists(path) ? fileLines(path) : QStringList{QStringLiteral("-")};
+    };
+    lay(log.path(), before);
+    lay(log.olderPath(), olderBefore);
+    for (const QString &line : appended)
+        log.append(line);
+    QCOMPARE(read(log.path()), after);
+    QCOMPARE(read(log.olderPath()), olderAfter);
+}
+
+// Every line goes to the file with its time, process and kind, as Qt formats it, and on to the
+// handler installed before, which is back once the file is removed.
+void TestLog::fileLinesGoOnToTheHandlerBefore()
+{
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vestrel.log"));
+    installLogFile(path);
+    qCWarning(lcTray) << "one warning";
+    qCInfo(lcTray) << "info, filtered out by default";
+    QLoggingCategory::setFilterRules(QStringLiteral("vestrel.*.info=true"));
+    qCInfo(lcSettings, "an info line with \u00e4");
+    removeLogFile();
+    qCWarning(lcTray) << "after the file";
+
+    QCOMPARE(g_lines, (QStringList{QStringLiteral("vestrel.tray: one warning"),
+                                   QStringLiteral("vestrel.settings: an info line with \u00e4"),
+                                   QStringLiteral("vestrel.tray: after the file")}));
+    const QStringList kept = fileLines(path);
+    QCOMPARE(kept.size(), 2);
+    const QString start = QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} %1 ")
+                              .arg(QCoreApplication::applicationPid());
+    QVERIFY2(
+        QRegularExpression(start + QStringLiteral("warning vestrel\\.tray: one warning$")).match(kept[0]).hasMatch(),
+        qPrintable(kept[0]));
+    QVERIFY2(QRegularExpression(start + QStringLiteral("info vestrel\\.settings: an info line with \u00e4$"))
+                 .match(kept[1])
+                 .hasMatch(),
+             qPrintable(kept[1]));
 }
 
 QTEST_MAIN(TestLog)

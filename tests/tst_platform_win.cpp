@@ -1,8 +1,10 @@
 // The Windows program's own answers to the system, with the test playing the system where Wine
 // does not: the address callback that Wine never makes, called from a thread of the test's own; the
 // failures as Qt's Windows socket engine reports them; the TCP_INFO readings Wine never gives; a
-// volume that keeps no access lists, and the list a save asks for.
+// volume that keeps no access lists, and the list a save asks for; the window's messages that tell
+// the close box from another program's close.
 #include "app/privatefile_win.h"
+#include "app/closeorigin.h"
 #include "exchange/addresswatcher_win.h"
 #include "exchange/connectioncheck.h"
 #include "exchange/machineaddresses.h"
@@ -116,6 +118,8 @@ private slots:
     void backlogFromTcpInfo();
     void saveFilePrivateBeforeWriting_data();
     void saveFilePrivateBeforeWriting();
+    void closeOrigin_data();
+    void closeOrigin();
 };
 
 // A report comes once, in the object's thread, and makes the list be read again; the registration's
@@ -305,6 +309,51 @@ void TestPlatformWin::saveFilePrivateBeforeWriting()
         QVERIFY(list.isProtected);
         QCOMPARE(sorted(list.entries), sorted(userAndSystem()));
     }
+}
+
+// The messages the window receives, in order, as QWidget::nativeEvent hands them over, and whether
+// the last WM_CLOSE among them is the user's.
+void TestPlatformWin::closeOrigin_data()
+{
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<bool>("users");
+    // The close box, the control menu and Alt+F4: DefWindowProc sends WM_CLOSE from within its
+    // handling of the command.
+    QTest::newRow("close box") << QStringList{"SC_CLOSE", "WM_CLOSE"} << true;
+    QTest::newRow("command with the system's low bits") << QStringList{"SC_CLOSE|3", "WM_CLOSE"} << true;
+    // taskkill without /F and the task manager's End task: WM_CLOSE alone.
+    QTest::newRow("another program") << QStringList{"WM_CLOSE"} << false;
+    QTest::newRow("after another command") << QStringList{"SC_MINIMIZE", "WM_CLOSE"} << false;
+    QTest::newRow("a close command long before") << QStringList{"SC_CLOSE", "WM_PAINT", "WM_CLOSE"} << false;
+    QTest::newRow("close box after another program") << QStringList{"WM_CLOSE", "SC_CLOSE", "WM_CLOSE"} << true;
+    QTest::newRow("another program after the close box") << QStringList{"SC_CLOSE", "WM_CLOSE", "WM_CLOSE"} << false;
+    // Only Windows' own messages are read.
+    QTest::newRow("another kind of event between") << QStringList{"SC_CLOSE", "other", "WM_CLOSE"} << true;
+}
+
+void TestPlatformWin::closeOrigin()
+{
+    QFETCH(QStringList, messages);
+    QFETCH(bool, users);
+    const QHash<QString, std::pair<UINT, WPARAM>> known{
+        {"SC_CLOSE", {WM_SYSCOMMAND, SC_CLOSE}},
+        {"SC_CLOSE|3", {WM_SYSCOMMAND, SC_CLOSE | 3}},
+        {"SC_MINIMIZE", {WM_SYSCOMMAND, SC_MINIMIZE}},
+        {"WM_PAINT", {WM_PAINT, 0}},
+        {"WM_CLOSE", {WM_CLOSE, 0}},
+    };
+    CloseOrigin origin;
+    for (const QString &name : messages) {
+        if (!known.contains(name)) {
+            origin.observe("xcb_generic_event_t", nullptr);
+            continue;
+        }
+        MSG msg{};
+        msg.message = known[name].first;
+        msg.wParam = known[name].second;
+        origin.observe("windows_generic_MSG", &msg);
+    }
+    QCOMPARE(origin.lastCloseIsUsers(), users);
 }
 
 QTEST_GUILESS_MAIN(TestPlatformWin)

@@ -1,6 +1,7 @@
 #include "app/frmDDNS.h"
 #include "app/accessibility.h"
 #include "app/statuslabel.h"
+#include "core/logging.h"
 
 #include "core/logging.h"
 #include "exchange/winsock.h"
@@ -428,10 +429,15 @@ void frmDDNS::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    // The user's own close arrives as a spontaneous event; a close from code or from the session
-    // is not spontaneous.
+    // A close from code or from the session is not spontaneous. A spontaneous one comes from the
+    // window system: the user's close box, or another program (taskkill, End task), where the
+    // system tells them apart.
     qint16 cancel = 0;
-    const qint16 reason = event->spontaneous() ? vbFormControlMenu : vbAppWindows;
+    qint16 reason = vbAppWindows;
+    if (event->spontaneous())
+        reason = m_closeOrigin.lastCloseIsUsers() ? vbFormControlMenu : vbAppTaskManager;
+    if (reason == vbAppTaskManager)
+        qCInfo(lcTray) << "another program closed the window; ending";
     dispatch([&] { Form_QueryUnload(cancel, reason); });
     if (cancel != 0 || m_services.hasEnded()) {
         event->setAccepted(cancel == 0);
@@ -439,6 +445,12 @@ void frmDDNS::closeEvent(QCloseEvent *event)
     }
     event->accept();
     endNow(0);
+}
+
+bool frmDDNS::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
+{
+    m_closeOrigin.observe(eventType, message);
+    return QWidget::nativeEvent(eventType, message, result);
 }
 
 void frmDDNS::mouseMoveEvent(QMouseEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/closeorigin.h"
 #include "app/desktopservices.h"
 #include "app/exchangelog.h"
 #include "core/errors.h"
@@ -53,6 +54,7 @@ public:
     static constexpr qint16 vbFormControlMenu = 0;
     static constexpr qint16 vbFormCode = 1;
     static constexpr qint16 vbAppWindows = 2;
+    static constexpr qint16 vbAppTaskManager = 3;
 
     frmDDNS(DesktopServices &services, Winsock &socket, NotificationArea &notificationArea, ServiceEndpoint service,
             QWidget *parent = nullptr);
@@ -180,6 +182,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
@@ -210,5 +213,7 @@ private:
     bool m_firstStart = false;
     // Requests for the window that came while the tray menu was open.
     std::vector<std::function<void(bool)>> m_showAnswers;
+    // Who asked for the close the system delivers: the user, or another program.
+    CloseOrigin m_closeOrigin;
     ExchangeLog m_log;
 };

@@ -1,5 +1,6 @@
 #include "app/console.h"
 #include "app/frmDDNS.h"
+#include "app/logplace.h"
 #include "app/qtdesktopservices.h"
 #include "app/singleinstance.h"
 #include "core/logging.h"
@@ -47,6 +48,8 @@ int main(int argc, char *argv[])
     if (const int status = answerSwitches(argc, argv); status >= 0)
         return status;
 
+    // Before the application, so that even a platform that fails to load is said where it is kept.
+    LogPlace::start();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vestrel"));
     QApplication::setApplicationVersion(QStringLiteral(VESTREL_VERSION));

@@ -21,15 +21,21 @@ set_tests_properties(tst_manifest PROPERTIES ENVIRONMENT "${VESTREL_TEST_ENVIRON
 
 # The program folder as a user unzips it (cmake --install of this tree), under Wine on a virtual X
 # display with an XEmbed tray, against the simulator on a loopback port drawn once for this tree:
-# requests every ten seconds, the icon docked, a double-click shows the window. Screenshots go to
+# requests every ten seconds, the icon docked, a double-click shows the window, the close box sends
+# it back to the tray, taskkill ends it and the log file holds why. Screenshots go to
 # wine-desktop-artifacts/. 77: a desktop tool is missing. Serial, so that a busy machine does not
 # stretch the double-click.
+# What the close box does, done by another process: WM_SYSCOMMAND SC_CLOSE. Linked statically, so
+# that it runs with no DLL beside it.
+add_executable(closecommand windows/closecommand.cpp)
+target_link_options(closecommand PRIVATE -municode -static)
+target_link_libraries(closecommand PRIVATE vestrel_warnings)
 vestrel_draw_port(VESTREL_WINE_DESKTOP_TEST_PORT 20000 "Loopback port of the simulated service in the Wine desktop test")
 vestrel_add_program(vestrel-loopback 127.0.0.1 ${VESTREL_WINE_DESKTOP_TEST_PORT})
 add_test(NAME wine_desktop
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine-desktop.sh ${CMAKE_BINARY_DIR}
     $<TARGET_FILE:vestrel-loopback> $<TARGET_FILE:ddns-sim> ${VESTREL_WINE_DESKTOP_TEST_PORT}
-    ${CMAKE_CURRENT_BINARY_DIR}/wine-desktop-artifacts)
+    ${CMAKE_CURRENT_BINARY_DIR}/wine-desktop-artifacts $<TARGET_FILE:closecommand>)
 set_tests_properties(wine_desktop PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE)
 
 # The setup (NSIS), silent under Wine in a prefix of its own: where it installs, its shortcuts and

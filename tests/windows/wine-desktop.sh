@@ -2,12 +2,15 @@
 # The Windows program folder as a user unzips it, run under Wine on a virtual X display with an
 # XEmbed tray (Xvfb, trayer), against the service simulator on the loopback interface: its requests
 # reach the simulator every ten seconds, its icon docks into the tray, and a double-click on the
-# icon shows the window. Before that, a copy of the folder without config.dat, a first start, opens
-# its window. The folder is made by `cmake --install` of this build tree, with the
+# icon shows the window; the close box (its WM_SYSCOMMAND SC_CLOSE, sent from another process, as
+# Wine with no window manager draws no title bar to click) sends the window back to the tray, and a
+# close from another program (taskkill) ends the program, its icon gone and the reason in its log
+# file. Before that, a copy of the folder without config.dat, a first start, opens its window. The
+# folder is made by `cmake --install` of this build tree, with the
 # program built for the simulator's port in place of vestrel.exe, and run with nothing but the
 # folder on Wine's search path, so that a DLL it lacks fails the test.
 #
-#   wine-desktop.sh <build-dir> <program.exe> <simulator.exe> <port> <artifacts-dir>
+#   wine-desktop.sh <build-dir> <program.exe> <simulator.exe> <port> <artifacts-dir> <closecommand.exe>
 #
 # The simulator runs through the build's wine-run.sh, in the build's own prefix; the program in a
 # prefix of the test's own.
@@ -21,6 +24,7 @@ program=$2
 simulator=$3
 port=$4
 artifacts=$5
+closecommand=$6
 
 # shellcheck source=tests/support/session.sh
 source "$(dirname "$0")/../support/session.sh"
@@ -164,6 +168,35 @@ wait_until 5 in_front "$other" "$window" || fail "xmessage did not come over the
 wait_until 10 in_front "$window" "$other" ||
     fail "the window is not in front: window $window, xmessage $other, upper $(upper "$window" "$other")"
 shot 03-in-front-after-second-start
+
+step "the close box sends the window back to the tray"
+wine "$closecommand" "DDNS Property" || fail "closecommand could not send the close box's command (status $?)"
+hidden() { ! window_shown; }
+wait_until 10 hidden || fail "the window is still shown after the close box"
+wait_until 10 docked || fail "no icon in the tray after the close box"
+sleep 2
+kill -0 "$app_pid" 2>/dev/null || fail "the program ended on the close box"
+shot 04-back-in-tray-after-close-box
+
+step "a close from another program (taskkill) ends the shown program"
+read -r _ ix iy iw ih < <(tray_icons | head -n 1)
+xdotool mousemove "$((ix + iw / 2))" "$((iy + ih / 2))" sleep 0.3 click --repeat 2 --delay 120 1
+wait_until 15 window_shown || fail "the double-click did not show the window again"
+wine taskkill /IM vestrel.exe >"$work/taskkill.log" 2>&1
+# Ended: gone, or a zombie this script has not reaped.
+ended() { ! kill -0 "$app_pid" 2>/dev/null || [[ $(ps -o stat= -p "$app_pid") == Z* ]]; }
+wait_until 15 ended || fail "the program still runs 15 s after taskkill: $(cat "$work/taskkill.log")"
+no_icon() { (($(icon_count) == 0)); }
+wait_until 10 no_icon || fail "the icon stayed in the tray after the program ended"
+shot 05-ended-by-taskkill
+
+step "the log file beside the lock says why"
+log=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Vestrel/vestrel.log' 2>/dev/null | head -n 1)
+[[ -n $log ]] || fail "no vestrel.log under the prefix's local application data"
+cp "$log" "$artifacts/vestrel-file.log"
+grep -q ' info vestrel.tray: another program closed the window; ending' "$log" ||
+    fail "the log file does not say that another program closed the window: $(tail -5 "$log")"
+grep -q 'tray-test' "$log" && fail "the log file holds the password"
 
 echo "PASS: screenshots in $artifacts"
 kill "$app_pid" 2>/dev/null
