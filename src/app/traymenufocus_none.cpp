@@ -3,6 +3,8 @@
 // it was when the grab ends.
 #include "app/traymenufocus.h"
 
-void TrayMenuFocus::takeForeground(QWidget * /*menu*/) {}
+void TrayMenuFocus::takeForeground(QWidget * /*menu*/)
+{}
 
-void TrayMenuFocus::returnToNotificationArea() {}
+void TrayMenuFocus::returnToNotificationArea()
+{}
