@@ -2,10 +2,9 @@
 #include "app/frmDDNS.h"
 
 #include <QCursor>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QScopedValueRollback>
-
-#include <QKeyEvent>
 
 #include <utility>
 
