@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 
 using Activations = QList<QPair<QSystemTrayIcon::ActivationReason, int>>;
 
@@ -102,6 +103,42 @@ void countAddedAgain(QtMsgType type, const QMessageLogContext &context, const QS
         g_nextHandler(type, context, message);
 }
 
+// What the user does in the real menu once it shows, and what the window asked of the system
+// around it, in order.
+class MenuUser : public QObject
+{
+public:
+    MenuUser(TestWindow &t, std::function<void(QMenu *)> input) : m_input(std::move(input))
+    {
+        t->menuTakesForeground = [this, &t](QWidget *menu) {
+            calls << (menu == t->mnupopup && !menu->isVisible() ? "foreground" : "foreground, not before showing");
+        };
+        t->menuReturnsKeyboard = [this] { calls << QStringLiteral("keyboard back"); };
+        t->mnupopup->installEventFilter(this);
+    }
+
+    QStringList calls;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            calls << QStringLiteral("shows");
+            auto *menu = static_cast<QMenu *>(watched);
+            QTimer::singleShot(0, menu, [this, menu] { m_input(menu); });
+            // A menu the input left open would block the test: it is closed, and the calls say so.
+            QTimer::singleShot(5000, menu, [this, menu] {
+                calls << QStringLiteral("still open");
+                menu->hide();
+            });
+        }
+        return false;
+    }
+
+private:
+    std::function<void(QMenu *)> m_input;
+};
+
 QList<int> translate(const Activations &activations)
 {
     TrayActivationTranslator translator(400);
@@ -113,7 +150,11 @@ QList<int> translate(const Activations &activations)
 
 } // namespace
 
+// What the user does in an open menu.
+using MenuInput = std::function<void(QMenu *)>;
+
 Q_DECLARE_METATYPE(Choice)
+Q_DECLARE_METATYPE(MenuInput)
 Q_DECLARE_METATYPE(Place)
 
 namespace {
@@ -140,6 +181,8 @@ private slots:
     void trayNumbersFromTheTray();
     void menuChoices_data();
     void menuChoices();
+    void realMenuClosesAndAnswersTheKeyboard_data();
+    void realMenuClosesAndAnswersTheKeyboard();
     void otherMenuIndicesDoNothing_data();
     void otherMenuIndicesDoNothing();
     void anotherStartLearnsWhatHappened_data();
@@ -250,6 +293,44 @@ void TestTray::menuChoices()
         QVERIFY(!t.tray.present);
         break;
     }
+}
+
+void TestTray::realMenuClosesAndAnswersTheKeyboard_data()
+{
+    QTest::addColumn<MenuInput>("input");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QStringList>("calls");
+    const QStringList opened{QStringLiteral("foreground"), QStringLiteral("shows")};
+
+    QTest::newRow("Esc") << MenuInput([](QMenu *m) { QTest::keyClick(m, Qt::Key_Escape); }) << false
+                         << opened + QStringList{QStringLiteral("keyboard back")};
+    QTest::newRow("click elsewhere") << MenuInput([](QMenu *m) {
+        QTest::mouseClick(m, Qt::LeftButton, {}, QPoint(-20, -20));
+    }) << false << opened;
+    QTest::newRow("Down, Return") << MenuInput([](QMenu *m) {
+        QTest::keyClick(m, Qt::Key_Down);
+        QTest::keyClick(m, Qt::Key_Return);
+    }) << true << opened;
+}
+
+// The menu itself, opened by the right press: the system is asked for the foreground before it shows
+// (where the system asks for it, a menu that shows first never holds the mouse), and the keyboard is
+// handed back only after Esc.
+void TestTray::realMenuClosesAndAnswersTheKeyboard()
+{
+    QFETCH(MenuInput, input);
+    QFETCH(bool, shown);
+    QFETCH(QStringList, calls);
+    TestWindow t;
+    t->load();
+    MenuUser user(t, input);
+
+    t.tray.activate(WM_RBUTTONDOWN);
+    QCOMPARE(user.calls, calls);
+    QVERIFY(!t->mnupopup->isVisible());
+    QCOMPARE(t->isVisible(), shown);
+    QCOMPARE(t.tray.present, !shown);
+    QVERIFY(!t.services.ended);
 }
 
 void TestTray::otherMenuIndicesDoNothing_data()

@@ -3,6 +3,7 @@
 #include "app/closeorigin.h"
 #include "app/desktopservices.h"
 #include "app/exchangelog.h"
+#include "app/traymenufocus.h"
 #include "core/errors.h"
 #include "exchange/reply.h"
 #include "status/servicestatus.h"
@@ -174,6 +175,10 @@ public:
     // Opens a pop-up menu at a screen position and returns when it has closed. Empty means the
     // menu's own exec(); tests set it to choose an item, or dismiss, without a blocking loop.
     std::function<void(QMenu *menu, const QPoint &pos)> execPopupMenu;
+    // What the tray menu asks of the system (app/traymenufocus.h): the foreground just before it
+    // shows, and the keyboard back to the notification area after Esc dismissed it. Tests record them.
+    std::function<void(QWidget *menu)> menuTakesForeground = TrayMenuFocus::takeForeground;
+    std::function<void()> menuReturnsKeyboard = TrayMenuFocus::returnToNotificationArea;
 
     DesktopServices &services() { return m_services; }
     NotificationArea &notificationArea() { return m_tray; }

@@ -2,10 +2,38 @@
 #include "app/frmDDNS.h"
 
 #include <QCursor>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QScopedValueRollback>
 
 #include <utility>
+
+namespace {
+
+// Learns whether Esc was pressed in a menu while it was open: the one dismissal from the keyboard.
+class EscapeWatch final : public QObject
+{
+public:
+    explicit EscapeWatch(QWidget *menu) : m_menu(menu) { m_menu->installEventFilter(this); }
+    ~EscapeWatch() override { m_menu->removeEventFilter(this); }
+    EscapeWatch(const EscapeWatch &) = delete;
+    EscapeWatch &operator=(const EscapeWatch &) = delete;
+
+    bool pressed = false;
+
+protected:
+    bool eventFilter(QObject * /*watched*/, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+            pressed = true;
+        return false;
+    }
+
+private:
+    QWidget *m_menu;
+};
+
+} // namespace
 
 void frmDDNS::Form_Resize()
 {
@@ -47,13 +75,21 @@ void frmDDNS::Form_MouseMove(qint16 /*Button*/, qint16 /*Shift*/, float X, float
     } else if (X == static_cast<float>(WM_RBUTTONDOWN)) {
         // Blocks until the menu closes; a chosen item runs submnuProperty_Click before this returns.
         const QPoint pos = QCursor::pos();
+        EscapeWatch escape(mnupopup);
         {
             const QScopedValueRollback popupOpen(m_popupOpen, true);
+            // Opened from the tray, the menu must hold the foreground to close on a click elsewhere
+            // and to hear the keyboard (Windows); the system is asked before the menu shows.
+            if (menuTakesForeground)
+                menuTakesForeground(mnupopup);
             if (execPopupMenu)
                 execPopupMenu(mnupopup, pos);
             else
                 mnupopup->exec(pos);
         }
+        // Dismissed from the keyboard: the keyboard goes back to the icon the menu was opened on.
+        if (escape.pressed && !m_services.hasEnded() && menuReturnsKeyboard)
+            menuReturnsKeyboard();
         // What the menu's loop held back: after Exit, these are answered "not shown".
         for (auto &answer : std::exchange(m_showAnswers, {}))
             showOnRequest(std::move(answer));

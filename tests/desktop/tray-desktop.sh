@@ -269,6 +269,35 @@ x xdotool windowminimize "$(shown_window)"
 wait_until 10 window_hidden || fail "minimising did not hide the window"
 wait_until 10 has_icons 1 || fail "the icon did not come back after minimising"
 
+# The menu opened by a right-click closes on Esc and on a click elsewhere, leaving the window in the
+# tray, and answers the arrow keys: Down then Return chooses "Property". xdotool's keys and clicks go
+# through the X server, so they reach the menu only through the grabs Qt takes for it.
+menu_closed() { ! menu_open; }
+while IFS='|' read -r way action shows; do
+    step "right-click, then $way"
+    read -r ix iy < <(icon_centre)
+    [[ -n ${ix:-} ]] || fail "no tray icon to click"
+    click_at "$ix" "$iy" 3
+    wait_until 10 menu_open || fail "the right-click opened no menu"
+    read -ra act <<<"$action"
+    x xdotool "${act[@]}"
+    wait_until 10 menu_closed || fail "the menu stayed open after $way"
+    if [[ $shows == shown ]]; then
+        wait_until 10 window_shown || fail "$way did not show the window"
+        x xdotool windowminimize "$(shown_window)"
+    else
+        sleep 0.5 # what a choice would have shown
+        window_hidden || fail "$way showed the window"
+    fi
+    wait_until 10 window_hidden || fail "the window did not go back to the tray after $way"
+    wait_until 10 has_icons 1 || fail "the icon is not in the tray after $way ($(icon_count) icons)"
+done <<'WAYS'
+Esc|key Escape|hidden
+a click elsewhere|mousemove 500 700 sleep 0.2 click 1|hidden
+Down then Return|key Down Return|shown
+WAYS
+running || fail "the program ended in the menu"
+
 step "the update exchange goes on while in the tray"
 wait_until 25 requests_above "$after_close" \
     || fail "no update request since the close box ($after_close before, $(requests) now)"
