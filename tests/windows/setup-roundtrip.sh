@@ -34,10 +34,12 @@ fi
 # A throwaway code-signing certificate, its password in a file as a build is given it.
 subject="/CN=Vestrel throwaway test signer"
 printf 'throwaway password\n' >"$certs/password"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/key.pem" -out "$certs/cert.pem" -days 2 \
-  -subj "$subject" -addext "extendedKeyUsage=critical,codeSigning" 2>/dev/null &&
-  openssl pkcs12 -export -inkey "$certs/key.pem" -in "$certs/cert.pem" -out "$certs/cert.p12" \
-    -passout "file:$certs/password" || fail "making a certificate"
+{
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/key.pem" -out "$certs/cert.pem" -days 2 \
+    -subj "$subject" -addext "extendedKeyUsage=critical,codeSigning" 2>/dev/null &&
+    openssl pkcs12 -export -inkey "$certs/key.pem" -in "$certs/cert.pem" -out "$certs/cert.p12" \
+      -passout "file:$certs/password"
+} || fail "making a certificate"
 
 rm -rf "$work" && mkdir -p "$work"
 export VESTREL_SIGN_PKCS12=$certs/cert.p12 VESTREL_SIGN_PASSWORD_FILE=$certs/password
@@ -109,8 +111,9 @@ echo "== signed with the certificate given: the program, its libraries, the setu
 for f in "$setup" "$dir/vestrel.exe" "$dir/Qt6Core.dll" "$dir/platforms/qwindows.dll" "$dir/uninstall.exe"; do
   signed_by_test "$f" || fail "${f#"$work"/} is not signed by the test certificate"
 done
-mkdir "$work/unzipped" && (cd "$work/unzipped" && cmake -E tar xf "$folder.zip") &&
-  signed_by_test "$work/unzipped/$(basename "$folder")/vestrel.exe" || fail "the zip's vestrel.exe is not signed"
+mkdir "$work/unzipped"
+(cd "$work/unzipped" && cmake -E tar xf "$folder.zip") || fail "unzipping"
+signed_by_test "$work/unzipped/$(basename "$folder")/vestrel.exe" || fail "the zip's vestrel.exe is not signed"
 
 echo "== update over it, with an account, without the log-in start"
 printf 'account\r\nkept\r\n' >"$dir/config.dat"
