@@ -114,6 +114,13 @@ done
 mkdir "$work/unzipped"
 (cd "$work/unzipped" && cmake -E tar xf "$folder.zip") || fail "unzipping"
 signed_by_test "$work/unzipped/$(basename "$folder")/vestrel.exe" || fail "the zip's vestrel.exe is not signed"
+# A time-stamping server named is asked (here one that refuses), and a signature it could not
+# stamp is a failure that leaves the file as it was, never an unstamped signature.
+cp "$holdfile" "$work/stamped.exe"
+VESTREL_SIGN_PKCS12=$certs/cert.p12 VESTREL_SIGN_PASSWORD_FILE=$certs/password \
+  VESTREL_SIGN_TIMESTAMP=http://127.0.0.1:1/ bash "$source/scripts/windows/sign.sh" "$work/stamped.exe" 2>/dev/null &&
+  fail "signed though the time-stamping server refused"
+cmp -s "$holdfile" "$work/stamped.exe" || fail "a signing that failed changed the file"
 
 echo "== update over it, with an account, without the log-in start"
 printf 'account\r\nkept\r\n' >"$dir/config.dat"
