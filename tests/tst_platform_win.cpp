@@ -1,6 +1,8 @@
 // The Windows program's own answers to the system, with the test playing the system where Wine
 // does not: the address callback that Wine never makes, called from a thread of the test's own; the
-// failures as Qt's Windows socket engine reports them; the TCP_INFO readings Wine never gives.
+// failures as Qt's Windows socket engine reports them; the TCP_INFO readings Wine never gives; the
+// extended form of a path, which Wine does not need past MAX_PATH.
+#include "app/instanceplace_win.h"
 #include "exchange/addresswatcher_win.h"
 #include "exchange/connectioncheck.h"
 #include "exchange/machineaddresses.h"
@@ -65,6 +67,8 @@ private slots:
     void failureShown();
     void backlogFromTcpInfo_data();
     void backlogFromTcpInfo();
+    void extendedPath_data();
+    void extendedPath();
 };
 
 // A report comes once, in the object's thread, and makes the list be read again; the registration's
@@ -184,6 +188,32 @@ void TestPlatformWin::backlogFromTcpInfo()
     info.BytesInFlight = inFlight;
     info.SndWnd = sendWindow;
     QCOMPARE(::backlogFromTcpInfo(info, size), backlog);
+}
+
+// The folder as Windows opens a path of any length: absolute, backslashes, nothing to resolve.
+void TestPlatformWin::extendedPath_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("extended");
+    QTest::newRow("on a drive") << R"(C:\Program Files\Vestrel)"
+                                << R"(\\?\C:\Program Files\Vestrel)";
+    QTest::newRow("slashes, dots, a trailing slash") << "C:/a/./b/../Vestrel/"
+                                                     << R"(\\?\C:\a\Vestrel)";
+    QTest::newRow("on a share") << R"(\\server\share\Vestrel)"
+                                << R"(\\?\UNC\server\share\Vestrel)";
+    QTest::newRow("on a share, with slashes") << "//server/share/x/../Vestrel"
+                                              << R"(\\?\UNC\server\share\Vestrel)";
+    QTest::newRow("extended already") << R"(\\?\C:\Vestrel)"
+                                      << R"(\\?\C:\Vestrel)";
+    QTest::newRow("a share extended already") << R"(\\?\UNC\server\share\V)"
+                                              << R"(\\?\UNC\server\share\V)";
+}
+
+void TestPlatformWin::extendedPath()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, extended);
+    QCOMPARE(InstancePlace::extendedPath(folder), extended);
 }
 
 QTEST_GUILESS_MAIN(TestPlatformWin)
