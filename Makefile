@@ -95,6 +95,9 @@ package: build
 # under Wine with a prefix of the build tree's own.
 WINDOWS_BUILD ?= build-windows
 QT_WINDOWS_ARCHIVE ?=
+# Signing (scripts/windows/sign.sh): a PKCS#12 certificate and a file holding its password, by
+# path, and a time-stamping server's URL only if one is named. None given: nothing is signed.
+export VESTREL_SIGN_PKCS12 VESTREL_SIGN_PASSWORD_FILE VESTREL_SIGN_TIMESTAMP
 .PHONY: windows-configure windows test-windows
 
 windows-configure:

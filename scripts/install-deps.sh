@@ -18,7 +18,7 @@ packages=(
 if [[ "${1:-}" == windows ]]; then
   packages=(
     cmake ninja-build zstd qt6-base-dev qt6-base-dev-tools dpkg-dev
-    g++-mingw-w64-x86-64-posix mingw-w64-tools icoutils nsis
+    g++-mingw-w64-x86-64-posix mingw-w64-tools icoutils nsis osslsigncode openssl
     wine wine64
     xvfb xauth x11-utils xdotool trayer imagemagick fonts-dejavu-core
   )

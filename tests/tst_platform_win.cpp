@@ -2,9 +2,11 @@
 // does not: the address callback that Wine never makes, called from a thread of the test's own; the
 // failures as Qt's Windows socket engine reports them; the TCP_INFO readings Wine never gives; a
 // volume that keeps no access lists, and the list a save asks for; the window's messages that tell
-// the close box from another program's close.
+// the close box from another program's close; the extended form of a path, which Wine does not
+// need past MAX_PATH.
 #include "app/privatefile_win.h"
 #include "app/closeorigin.h"
+#include "app/instanceplace_win.h"
 #include "exchange/addresswatcher_win.h"
 #include "exchange/connectioncheck.h"
 #include "exchange/machineaddresses.h"
@@ -120,6 +122,8 @@ private slots:
     void saveFilePrivateBeforeWriting();
     void closeOrigin_data();
     void closeOrigin();
+    void extendedPath_data();
+    void extendedPath();
 };
 
 // A report comes once, in the object's thread, and makes the list be read again; the registration's
@@ -354,6 +358,32 @@ void TestPlatformWin::closeOrigin()
         origin.observe("windows_generic_MSG", &msg);
     }
     QCOMPARE(origin.lastCloseIsUsers(), users);
+}
+
+// The folder as Windows opens a path of any length: absolute, backslashes, nothing to resolve.
+void TestPlatformWin::extendedPath_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("extended");
+    QTest::newRow("on a drive") << R"(C:\Program Files\Vestrel)"
+                                << R"(\\?\C:\Program Files\Vestrel)";
+    QTest::newRow("slashes, dots, a trailing slash") << "C:/a/./b/../Vestrel/"
+                                                     << R"(\\?\C:\a\Vestrel)";
+    QTest::newRow("on a share") << R"(\\server\share\Vestrel)"
+                                << R"(\\?\UNC\server\share\Vestrel)";
+    QTest::newRow("on a share, with slashes") << "//server/share/x/../Vestrel"
+                                              << R"(\\?\UNC\server\share\Vestrel)";
+    QTest::newRow("extended already") << R"(\\?\C:\Vestrel)"
+                                      << R"(\\?\C:\Vestrel)";
+    QTest::newRow("a share extended already") << R"(\\?\UNC\server\share\V)"
+                                              << R"(\\?\UNC\server\share\V)";
+}
+
+void TestPlatformWin::extendedPath()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, extended);
+    QCOMPARE(InstancePlace::extendedPath(folder), extended);
 }
 
 QTEST_GUILESS_MAIN(TestPlatformWin)

@@ -1,5 +1,6 @@
 // Windows: the local application data, which is the user's own; the folder named as the file system
 // names it; the pipe judged by its server's process; the foreground handed over.
+#include "app/instanceplace_win.h"
 #include "app/instanceplace.h"
 
 #include <QDir>
@@ -27,6 +28,17 @@ bool InstancePlace::ownedByUs(const QString & /*path*/)
     return true;
 }
 
+QString InstancePlace::extendedPath(const QString &folder)
+{
+    const QString native = QDir::toNativeSeparators(folder);
+    if (native.startsWith(QLatin1String("\\\\?\\")))
+        return native;
+    const QString full = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+    if (full.startsWith(QLatin1String("\\\\")))
+        return QLatin1String("\\\\?\\UNC\\") + full.mid(2);
+    return QLatin1String("\\\\?\\") + full;
+}
+
 QString InstancePlace::folderIdentity(const QString &folder)
 {
     // A path as typed keeps its letter case, its 8.3 short names and its subst or mapped drive
@@ -34,10 +46,13 @@ QString InstancePlace::folderIdentity(const QString &folder)
     // with. The file system's own name for the open folder is one for all of them: its long names,
     // on the volume itself (by its GUID, whatever letters lead to it; a network share has none and
     // is named by its UNC path), folded to one case as Windows compares names. A file ID would do
-    // too, but a share may answer none, and Wine reuses a deleted folder's at once.
-    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(folder).utf16()),
-                                      FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // too, but a share may answer none, and Wine reuses a deleted folder's at once. Opened in the
+    // extended form, so that a folder deeper than MAX_PATH is named so too (the program declares
+    // itself longPathAware, but Windows honours that only where the system allows long paths).
+    const QString extended = extendedPath(folder);
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(extended.utf16()), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return QString();
     QString identity;

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The setup, run silently under Wine in a prefix of its own: a fresh install, an update over it
 # with an account in the folder, an update over a version that shipped files this one does not,
-# a client running during an update, an uninstall that keeps the account, and one that removes it
-# too.
-#   setup-roundtrip.sh BUILD SOURCE INSTANCE.exe QT_PLUGINS(Windows path)
+# an update that cannot replace a file, a client running during an update, an uninstall that keeps
+# the account, and one that removes it too. The setup is built signed, with a throwaway
+# certificate; the earlier version's, unsigned.
+#   setup-roundtrip.sh BUILD SOURCE INSTANCE.exe QT_PLUGINS(Windows path) HOLDFILE.exe
 set -uo pipefail
 build=$(realpath "$1")
 source=$2
 instance=$3
 plugins=$4
+holdfile=$5
 work=$build/setup-test
 export WINEPREFIX=$build/wineprefix-setup
 export WINEDEBUG=-all
@@ -20,7 +22,8 @@ fail() {
   echo "FAIL: $*"
   exit 1
 }
-trap 'wineserver -k 2>/dev/null' EXIT
+certs=$(mktemp -d)
+trap 'wineserver -k 2>/dev/null; rm -rf "$certs"' EXIT
 
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   mkdir -p "$WINEPREFIX"
@@ -28,10 +31,22 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
   wineserver -w
 fi
 
+# A throwaway code-signing certificate, its password in a file as a build is given it.
+subject="/CN=Vestrel throwaway test signer"
+printf 'throwaway password\n' >"$certs/password"
+{
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/key.pem" -out "$certs/cert.pem" -days 2 \
+    -subj "$subject" -addext "extendedKeyUsage=critical,codeSigning" 2>/dev/null &&
+    openssl pkcs12 -export -inkey "$certs/key.pem" -in "$certs/cert.pem" -out "$certs/cert.p12" \
+      -passout "file:$certs/password"
+} || fail "making a certificate"
+
 rm -rf "$work" && mkdir -p "$work"
+export VESTREL_SIGN_PKCS12=$certs/cert.p12 VESTREL_SIGN_PASSWORD_FILE=$certs/password
 folder=$(bash "$source/scripts/windows/folder.sh" "$build" "$work") || fail "laying out the folder"
 setup=$(bash "$source/scripts/windows/setup.sh" "$build" "$folder" "$work" 2>"$work/makensis.log") ||
   { cat "$work/makensis.log"; fail "makensis"; }
+unset VESTREL_SIGN_PKCS12 VESTREL_SIGN_PASSWORD_FILE
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 
 winvar() { wine cmd /c echo "%$1%" | tr -d '\r'; }
@@ -62,6 +77,14 @@ same_as_folder() {
     cmp -s "$folder/$f" "$dir/$f" || { echo "FAIL: $f not installed as built"; return 1; }
   done || exit 1
 }
+signed_by_test() { # file: signed by the throwaway certificate, and the signature holds
+  local out
+  out=$(osslsigncode verify -in "$1" -CAfile "$certs/cert.pem" 2>&1) || { echo "$out"; return 1; }
+  grep -q "Signer #0:" <<<"$out" && grep -qF "Subject: $subject" <<<"$out" &&
+    grep -q "Signature verification: ok" <<<"$out"
+}
+unsigned() { ! osslsigncode extract-signature -in "$1" -out "$work/signature" >/dev/null 2>&1; }
+no_update_left() { [[ ! -e $dir/~update && ! -e $dir/~previous ]] || fail "$1: the update's own folders are left"; }
 reg_value() { # name: its data, as reg query prints it
   wine reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
 }
@@ -82,6 +105,22 @@ same_as_folder
 [[ $(reg_value QuietUninstallString) == "\"$wininstdir\\uninstall.exe\" /S" ]] || fail "QuietUninstallString"
 for v in NoModify NoRepair; do [[ $(reg_value $v) == 0x1 ]] || fail "$v: $(reg_value $v)"; done
 [[ $(($(reg_value EstimatedSize))) -gt 10000 ]] || fail "EstimatedSize: $(reg_value EstimatedSize) KB"
+no_update_left "a fresh install"
+
+echo "== signed with the certificate given: the program, its libraries, the setup, the uninstaller"
+for f in "$setup" "$dir/vestrel.exe" "$dir/Qt6Core.dll" "$dir/platforms/qwindows.dll" "$dir/uninstall.exe"; do
+  signed_by_test "$f" || fail "${f#"$work"/} is not signed by the test certificate"
+done
+mkdir "$work/unzipped"
+(cd "$work/unzipped" && cmake -E tar xf "$folder.zip") || fail "unzipping"
+signed_by_test "$work/unzipped/$(basename "$folder")/vestrel.exe" || fail "the zip's vestrel.exe is not signed"
+# A time-stamping server named is asked (here one that refuses), and a signature it could not
+# stamp is a failure that leaves the file as it was, never an unstamped signature.
+cp "$holdfile" "$work/stamped.exe"
+VESTREL_SIGN_PKCS12=$certs/cert.p12 VESTREL_SIGN_PASSWORD_FILE=$certs/password \
+  VESTREL_SIGN_TIMESTAMP=http://127.0.0.1:1/ bash "$source/scripts/windows/sign.sh" "$work/stamped.exe" 2>/dev/null &&
+  fail "signed though the time-stamping server refused"
+cmp -s "$holdfile" "$work/stamped.exe" || fail "a signing that failed changed the file"
 
 echo "== update over it, with an account, without the log-in start"
 printf 'account\r\nkept\r\n' >"$dir/config.dat"
@@ -98,14 +137,20 @@ run 0 "$setup" /S /STARTUP
 [[ -f $startup ]] || fail "/STARTUP made no log-in start"
 
 echo "== an update takes out what the previous version installed, and only that"
-# An earlier version that shipped a plugin, and a plugin folder, that this one no longer does.
-earlier=$work/earlier/vestrel
-mkdir -p "$work/earlier" && cp -r "$folder" "$earlier"
+# An earlier version, built without a certificate, whose program and Qt6Core.dll differ from this
+# one's, that lacked a plugin this one ships, and shipped a plugin, and a plugin folder, that this
+# one no longer does.
+earlier=$(bash "$source/scripts/windows/folder.sh" "$build" "$work/earlier") || fail "laying out the earlier folder"
+unsigned "$earlier/vestrel.exe" || fail "signed without a certificate: vestrel.exe"
+echo earlier >>"$earlier/vestrel.exe"
+echo earlier >>"$earlier/Qt6Core.dll"
+rm "$earlier/imageformats/qgif.dll"
 mkdir -p "$earlier/oldplugins"
 echo old >"$earlier/imageformats/qold.dll"
 echo old >"$earlier/oldplugins/qold.dll"
 earlier_setup=$(bash "$source/scripts/windows/setup.sh" "$build" "$earlier" "$work/earlier" 2>"$work/makensis.log") ||
   { cat "$work/makensis.log"; fail "makensis, earlier version"; }
+unsigned "$earlier_setup" || fail "signed without a certificate: the setup"
 outside=$(dirname "$dir")/outside.txt
 for from in "a list in the folder" "its uninstaller alone"; do
   run 0 "$earlier_setup" /S
@@ -128,11 +173,47 @@ for from in "a list in the folder" "its uninstaller alone"; do
   [[ -f $dir/notes.txt && -f $dir/imageformats/mine.dll && -f $outside ]] ||
     fail "from $from: the update took out the user's own files"
   same_as_folder
+  no_update_left "from $from"
   grep -q qold "$dir/installed-files.txt" && fail "from $from: the new list names the earlier version's files"
   [[ -f $menu && -f $startup ]] || fail "from $from: the update lost a shortcut"
   [[ $(reg_value DisplayVersion) == "$version" ]] || fail "from $from: no Apps-list entry"
   rm "$dir/notes.txt" "$dir/imageformats/mine.dll" "$outside"
 done
+
+echo "== an update that cannot copy or replace a file leaves the earlier version as it was"
+same_as_earlier() {
+  local want got
+  want=$( (cd "$earlier" && find . -type f && echo ./installed-files.txt ./uninstall.exe | tr ' ' '\n') | sort)
+  got=$(cd "$dir" && find . -type f ! -name config.dat | sort)
+  [[ $got == "$want" ]] || fail "$1: the folder holds $(diff <(echo "$want") <(echo "$got") | grep '^[<>]' | tr '\n' ' ')"
+  (cd "$earlier" && find . -type f) | while read -r f; do
+    cmp -s "$earlier/$f" "$dir/$f" || { echo "FAIL: $1: $f is not the earlier version's"; return 1; }
+  done || exit 1
+}
+# What is held: a file in the way of the copy; a library put in place after others (Qt6Core.dll,
+# qgif.dll), before the program.
+for held in '~update' 'styles\qwindowsvistastyle.dll'; do
+  run 0 "$earlier_setup" /S
+  unsigned "$dir/uninstall.exe" || fail "signed without a certificate: the uninstaller"
+  [[ -e $dir/${held//\\//} ]] || echo placeholder >"$dir/$held"
+  wine "$holdfile" "$wininstdir\\$held" >"$work/held.txt" 2>&1 &
+  holder=$!
+  for ((i = 0; i < 300; i++)); do
+    grep -q held "$work/held.txt" && break
+    kill -0 $holder 2>/dev/null || fail "holdfile: $(cat "$work/held.txt")"
+    sleep 0.2
+  done
+  run 2 "$setup" /S
+  kill $holder
+  wait $holder
+  [[ $held == '~update' ]] && rm "$dir/$held"
+  same_as_earlier "$held held"
+  no_update_left "$held held"
+  version_out=$(wine "$dir/vestrel.exe" --version 2>&1 | tr -d '\r')
+  [[ $version_out == *"$version"* ]] || fail "$held held: the earlier vestrel.exe does not run: $version_out"
+done
+run 0 "$setup" /S
+same_as_folder
 
 echo "== a running client is not replaced"
 # A client built for a loopback port, in the place of the installed one. It is up once it holds

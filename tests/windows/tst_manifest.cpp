@@ -151,6 +151,9 @@ void TestManifest::declares_data()
     QTest::newRow("per-monitor DPI awareness before dpiAwareness")
         << settings + "/dpiAware"
         << "http://schemas.microsoft.com/SMI/2005/WindowsSettings" << QString() << "true/pm";
+    QTest::newRow("paths past MAX_PATH") << settings + "/longPathAware"
+                                         << "http://schemas.microsoft.com/SMI/2016/WindowsSettings" << QString()
+                                         << "true";
 }
 
 void TestManifest::declares()
