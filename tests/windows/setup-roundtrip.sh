@@ -10,7 +10,8 @@ source=$2
 instance=$3
 plugins=$4
 work=$build/setup-test
-export WINEPREFIX=$build/wineprefix-setup
+# Wine 10 (VESTREL_WINE=10) in a prefix of its own.
+export WINEPREFIX=$build/wineprefix-setup${VESTREL_WINE:-}
 export WINEDEBUG=-all
 # No Mono or Gecko dialogs, and no menu entries on the Linux desktop for the shortcuts made here.
 export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
