@@ -108,18 +108,22 @@ run_in() {
     exit 1
   }
   # Wine 10 upgrades any older prefix it is given, for good: it gets only prefixes it made itself.
-  [[ -n ${WINEPREFIX:-} ]] || {
+  # (Asked only its version, it opens none.)
+  if [[ $# -eq 2 && $2 == --version ]]; then
+    :
+  elif [[ -z ${WINEPREFIX:-} ]]; then
     say "WINEPREFIX is not set: Wine 10 is given a prefix of its own, never the default one"
     exit 1
-  }
-  if [[ -f $WINEPREFIX/system.reg && ! -f $WINEPREFIX/.vestrel-wine10 ]]; then
+  elif [[ -f $WINEPREFIX/system.reg && ! -f $WINEPREFIX/.vestrel-wine10 ]]; then
     say "$WINEPREFIX was made by another Wine: Wine 10 would upgrade it"
     exit 1
+  else
+    mkdir -p "$WINEPREFIX" && touch "$WINEPREFIX/.vestrel-wine10"
   fi
-  mkdir -p "$WINEPREFIX" && touch "$WINEPREFIX/.vestrel-wine10"
-  # --kill-child: a signal that ends this script (a test's timeout) ends the program too.
+  # No --fork: the program takes this script's process over, so that a signal sent to it (a test
+  # ending the program, its timeout) reaches the program itself; unshare --fork would keep it.
   # shellcheck disable=SC2016 # expanded by the inner shell
-  exec unshare --mount --fork --kill-child=TERM -- bash -c '
+  exec unshare --mount -- bash -c '
     root=$1 here=$2 n=$3; shift 3
     for dir in "${@:1:n}"; do
       [[ -d $dir ]] || continue
