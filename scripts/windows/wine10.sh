@@ -92,7 +92,7 @@ make_root() {
   }
   rm -f "$tmp.log"
   mv "$tmp" "$root"
-  say "made: $(run_in -- wine --version)"
+  say "made: $(WINEDEBUG=-all run_in -- wine --version 2>/dev/null)"
 }
 
 run_in() {
