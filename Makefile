@@ -113,11 +113,13 @@ windows: windows-configure
 	  echo "Windows program folder: $$folder" && echo "Zipped: $$folder.zip" && \
 	  echo "Setup: $$setup"
 
+# The suite runs under the system's Wine 8 and then under Wine 10 from a Debian 13 root made once
+# (scripts/windows/wine10.sh); where that root cannot be made, the summary says the Wine 10 half was
+# skipped and why; make then still succeeds, but not under CI=true or VESTREL_REQUIRE_WINE10=1.
 test-windows: windows-configure
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
-	bash $(WINDOWS_BUILD)/wine-run.sh --prefix
-	QT_QPA_PLATFORM=offscreen ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j $(JOBS); \
-	  status=$$?; bash $(WINDOWS_BUILD)/wine-run.sh --end; exit $$status
+	@bash scripts/windows/test.sh $(WINDOWS_BUILD) $(JOBS); status=$$?; \
+	  [ $$status = 77 ] && status=0; exit $$status
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(WINDOWS_BUILD)

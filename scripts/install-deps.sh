@@ -19,7 +19,7 @@ if [[ "${1:-}" == windows ]]; then
   packages=(
     cmake ninja-build zstd qt6-base-dev qt6-base-dev-tools dpkg-dev
     g++-mingw-w64-x86-64-posix mingw-w64-tools icoutils nsis osslsigncode openssl
-    wine wine64
+    wine wine64 debootstrap
     xvfb xauth x11-utils xdotool trayer imagemagick fonts-dejavu-core
   )
 fi

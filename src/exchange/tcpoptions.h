@@ -10,7 +10,8 @@
 // where the system does not say (then the log says so once). Linux (SIOCOUTQ): sent and not yet
 // acknowledged, plus not yet sent. Windows 10 1703 and later (SIO_TCP_INFO): sent and not yet
 // acknowledged, and, while the peer's receive window is closed, at least one byte for what waits
-// unsent behind it.
+// unsent behind it. Windows without SIO_TCP_INFO: at least one byte while the send buffer is over
+// its quota (the socket is not writable), else -1.
 qint64 unacknowledgedBytes(qintptr descriptor);
 
 // Sets how long sent data may stay unacknowledged before the system gives the connection up, where

@@ -1,4 +1,5 @@
-// Windows: SIO_TCP_INFO, TCP_MAXRT, and the failures as Qt's Windows socket engine reports them.
+// Windows: SIO_TCP_INFO (or, without it, a send buffer over its quota), TCP_MAXRT, and the failures
+// as Qt's Windows socket engine reports them.
 #include "exchange/tcpoptions_win.h"
 
 #include "core/logging.h"
@@ -57,9 +58,18 @@ qint64 unacknowledgedBytes(qintptr descriptor)
     }
     static std::atomic_bool said{false};
     noteOnce(said,
-             "the system does not tell the unacknowledged bytes of a connection (SIO_TCP_INFO); only what "
-             "the socket still holds counts as unsent",
+             "the system does not tell the unacknowledged bytes of a connection (SIO_TCP_INFO); what the "
+             "socket still holds counts as unsent, and so does a send buffer over its quota",
              ::WSAGetLastError());
+    // Winsock takes a whole send while what it buffers is within SO_SNDBUF, however large the send,
+    // so a program's own buffer empties at once; the socket is then not writable until what the
+    // system holds is back within that quota.
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(static_cast<SOCKET>(descriptor), &writable);
+    timeval now{0, 0};
+    if (::select(0, nullptr, &writable, nullptr, &now) == 0)
+        return 1;
     return -1;
 }
 

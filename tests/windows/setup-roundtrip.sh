@@ -12,7 +12,8 @@ instance=$3
 plugins=$4
 holdfile=$5
 work=$build/setup-test
-export WINEPREFIX=$build/wineprefix-setup
+# Wine 10 (VESTREL_WINE=10) in a prefix of its own.
+export WINEPREFIX=$build/wineprefix-setup${VESTREL_WINE:-}
 export WINEDEBUG=-all
 # No Mono or Gecko dialogs, and no menu entries on the Linux desktop for the shortcuts made here.
 export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'

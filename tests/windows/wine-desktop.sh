@@ -15,7 +15,7 @@
 # The simulator runs through the build's wine-run.sh, in the build's own prefix; the program in a
 # prefix of the test's own.
 #
-# Screenshots and logs go to <artifacts-dir>. Exit status: 0 passed, 1 failed, 77 skipped because a
+# Screenshots and logs go to <artifacts-dir>/wine<major version>. Exit status: 0 passed, 1 failed, 77 skipped because a
 # tool is missing.
 set -uo pipefail
 
@@ -30,6 +30,8 @@ closecommand=$6
 source "$(dirname "$0")/../support/session.sh"
 require_tools "scripts/install-deps.sh windows installs them" Xvfb trayer xdotool xwininfo xmessage import wine wineserver
 
+# Each Wine's in a folder of its own (wine8/, wine10/), so that one run under both keeps both.
+artifacts=$artifacts/wine$(wine --version 2>/dev/null | sed -nE 's/^wine-([0-9]+).*/\1/p')
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
 begin_session wine-desktop
