@@ -4,9 +4,9 @@
 // volume that keeps no access lists, and the list a save asks for; the window's messages that tell
 // the close box from another program's close; the extended form of a path, which Wine does not
 // need past MAX_PATH.
-#include "app/privatefile_win.h"
 #include "app/closeorigin.h"
 #include "app/instanceplace_win.h"
+#include "app/privatefile_win.h"
 #include "exchange/addresswatcher_win.h"
 #include "exchange/connectioncheck.h"
 #include "exchange/machineaddresses.h"
