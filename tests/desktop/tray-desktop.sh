@@ -155,10 +155,16 @@ geometry() { # <id> -> "x y width height" in root coordinates
         /^  Width/ {w=$2} /^  Height/ {h=$2} END {print x, y, w, h}'
 }
 
+# Asked again for a few seconds: a tree read while the panel's windows change (a tip going away,
+# the panel re-laying out on a busy machine) can come back empty with the icon docked.
 icon_centre() { # -> "x y" of the first icon, or nothing
-    local id ix iy iw ih
-    read -r id ix iy iw ih < <(tray_icons | head -n 1)
-    [[ -n ${id:-} ]] && echo "$((ix + iw / 2)) $((iy + ih / 2))"
+    local id ix iy iw ih tries
+    for ((tries = 0; tries < 25; tries++)); do
+        read -r id ix iy iw ih < <(tray_icons | head -n 1)
+        [[ -n ${id:-} ]] && { echo "$((ix + iw / 2)) $((iy + ih / 2))"; return 0; }
+        sleep 0.2
+    done
+    return 1
 }
 
 # The close box: the rightmost button of the title bar that openbox puts on the window's frame.
