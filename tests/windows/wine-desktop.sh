@@ -98,7 +98,19 @@ tray_icons() {
 }
 icon_count() { tray_icons | wc -l; }
 docked() { (($(icon_count) >= 1)); }
-window_shown() { [[ -n $(xdotool search --onlyvisible --name '^DDNS Property$' 2>/dev/null) ]]; }
+# The program's window as a user sees it: mapped, and not at Windows' place for a minimised window
+# (-32000, -32000), where Wine 10, unlike Wine 8, leaves a window that was minimised and then hidden
+# mapped, one pixel high.
+shown_window() {
+    local id
+    for id in $(xdotool search --onlyvisible --name '^DDNS Property$' 2>/dev/null); do
+        xwininfo -id "$id" 2>/dev/null | awk '/Absolute upper-left X/ {x=$4} END {exit !(x > -10000)}' &&
+            { echo "$id"; return 0; }
+    done
+    return 1
+}
+window_shown() { [[ -n $(shown_window) ]]; }
+window_hidden() { ! window_shown; }
 no_icons() { [[ $(icon_count) -eq 0 ]]; }
 
 # Before the simulator listens, so that its requests, without an account, reach nothing.
@@ -115,7 +127,7 @@ wait_until 10 no_icons || fail "the first start left $(icon_count) icons in the 
 shot 00-first-start
 wine taskkill /F /IM vestrel.exe >/dev/null 2>&1
 wait_until 20 bash -c "! kill -0 $first_pid 2>/dev/null" || fail "the first start did not end"
-wait_until 10 bash -c "! xdotool search --onlyvisible --name '^DDNS Property\$' >/dev/null 2>&1" ||
+wait_until 10 window_hidden ||
     fail "the first start's window stayed"
 
 step "service simulator on 127.0.0.1:$port"
@@ -187,10 +199,10 @@ a click on another program's window|mousemove @ sleep 0.2 click 1|hidden
 Down then Return|key Down Return|shown
 WAYS
 # Back to the tray, with the keyboard the window has (the pointer on it, as X's focus follows it here).
-read -r wx wy < <(xwininfo -id "$(xdotool search --onlyvisible --name '^DDNS Property$' | head -n 1)" |
+read -r wx wy < <(xwininfo -id "$(shown_window)" |
     awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} END {print x + 50, y + 50}')
 x xdotool mousemove "$wx" "$wy" sleep 0.3 key alt+F4
-wait_until 15 bash -c '! xdotool search --onlyvisible --name "^DDNS Property$" >/dev/null 2>&1' || fail "Alt+F4 did not send the window to the tray"
+wait_until 15 window_hidden || fail "Alt+F4 did not send the window to the tray"
 wait_until 15 docked || fail "the icon did not come back after Alt+F4"
 grep -q "tray icon's window was not found" "$work/vestrel.log" && fail "Qt's tray window was not found for NIM_SETFOCUS"
 grep -q "did not take the keyboard back" "$work/vestrel.log" && echo "(Wine's tray refused NIM_SETFOCUS, as it answers none)"
@@ -209,7 +221,7 @@ xmessage -geometry 600x400+0+0 "another program" &
 pids+=($!)
 wait_until 10 bash -c 'xdotool search --onlyvisible --class "^Xmessage$" >/dev/null 2>&1' || fail "xmessage showed nothing"
 other=$(xdotool search --onlyvisible --class '^Xmessage$' | head -n 1)
-window=$(xdotool search --onlyvisible --name '^DDNS Property$' | head -n 1)
+window=$(shown_window)
 # Topmost first: the first of the two among the root's children.
 upper() { timeout 10 xwininfo -root -children | awk -v a="$(printf '0x%x' "$1")" -v b="$(printf '0x%x' "$2")" \
     '$1 == a || $1 == b { print $1; exit }'; }
