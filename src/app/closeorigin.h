@@ -16,7 +16,8 @@ public:
     bool lastCloseIsUsers() const { return m_lastCloseIsUsers; }
 
 private:
-    // The window's previous message asked to close from the close box or the control menu.
-    bool m_closeCommand = false;
+    // The window's previous message asked to close from the close box or the control menu. Only the
+    // Windows file reads it.
+    [[maybe_unused]] bool m_closeCommand = false;
     bool m_lastCloseIsUsers = true;
 };
