@@ -16,7 +16,7 @@ set -euo pipefail
 cache=${VESTREL_WINE10_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vestrel}
 suite=trixie
 # Only Wine and what it draws with: every other tool of the tests is the system's own.
-packages=(wine wine64 fonts-dejavu-core)
+packages=(wine wine64 fonts-dejavu-core fonts-liberation2)
 root=$cache/debian13-wine-$(echo "${packages[*]}" | sha256sum | cut -c1-8)
 say() { echo "wine10: $*" >&2; }
 cannot() {
