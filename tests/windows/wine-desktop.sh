@@ -5,7 +5,8 @@
 # icon shows the window; the close box (its WM_SYSCOMMAND SC_CLOSE, sent from another process, as
 # Wine with no window manager draws no title bar to click) sends the window back to the tray, and a
 # close from another program (taskkill) ends the program, its icon gone and the reason in its log
-# file. Before that, a copy of the folder without config.dat, a first start, opens its window. The
+# file. Before that, a copy of the folder without config.dat, a first start, opens its window, and
+# opens it again at 200 % (QT_SCALE_FACTOR=2): both are kept as window screenshots. The
 # folder is made by `cmake --install` of this build tree, with the
 # program built for the simulator's port in place of vestrel.exe, and run with nothing but the
 # folder on Wine's search path, so that a DLL it lacks fails the test.
@@ -44,6 +45,11 @@ step() { echo "--- $*"; }
 shot() {
     sleep 0.5
     timeout 10 import -window root "$artifacts/$1.png" 2>/dev/null || echo "(no screenshot $1)"
+}
+# The program's window alone, as drawn: its captions and controls at full size.
+shot_window() {
+    sleep 0.5
+    timeout 10 import -window "$2" "$artifacts/$1.png" 2>/dev/null || echo "(no screenshot $1)"
 }
 fail() {
     echo "FAIL: $*"
@@ -125,10 +131,24 @@ wait_until 60 window_shown || fail "the first start did not open the window: $(t
 sleep 1
 wait_until 10 no_icons || fail "the first start left $(icon_count) icons in the tray beside its open window"
 shot 00-first-start
-wine taskkill /F /IM vestrel.exe >/dev/null 2>&1
-wait_until 20 bash -c "! kill -0 $first_pid 2>/dev/null" || fail "the first start did not end"
-wait_until 10 window_hidden ||
-    fail "the first start's window stayed"
+shot_window 00-window-scale1 "$(shown_window)"
+end_first_start() {
+    wine taskkill /F /IM vestrel.exe >/dev/null 2>&1
+    wait_until 20 bash -c "! kill -0 $first_pid 2>/dev/null" || fail "the first start did not end"
+    wait_until 10 window_hidden || fail "the first start's window stayed"
+}
+end_first_start
+
+# The same window at 200 %, as Qt scales it (Wine hands WINEQT_SCALE_FACTOR over as QT_SCALE_FACTOR).
+step "the window at 200 %"
+(cd "$first_dir" && WINEQT_SCALE_FACTOR=2 exec wine ./vestrel.exe) >"$work/scale2-start.log" 2>&1 &
+first_pid=$!
+pids+=("$first_pid")
+wait_until 60 window_shown || fail "the start at 200 % did not open the window: $(tail -5 "$work/scale2-start.log")"
+width=$(xwininfo -id "$(shown_window)" | awk '/^ *Width:/ {print $2}')
+((width >= 2 * 345)) || fail "the window at 200 % is $width pixels wide, not twice 345"
+shot_window 00-window-scale2 "$(shown_window)"
+end_first_start
 
 step "service simulator on 127.0.0.1:$port"
 if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
