@@ -7,9 +7,11 @@
 #include "exchange/winsock.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QImage>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +20,8 @@
 #include <QPainter>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QTimer>
 
 #include <algorithm>
@@ -104,6 +108,46 @@ public:
     }
 };
 
+// A native theme (Windows' visual styles) draws the check box's box at the size it has for the
+// system's DPI, centred in whatever room it is given: where Qt scales the window beyond that
+// (QT_SCALE_FACTOR on a 100 % screen), the box stays small among doubled captions. What the style
+// drew is then stretched to fill the room, as everything around it was.
+class ScaledIndicator final : public QProxyStyle
+{
+public:
+    // Over the application's own style, whichever it is.
+    ScaledIndicator() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element != PE_IndicatorCheckBox || option->rect.isEmpty()) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const qreal ratio = painter->device()->devicePixelRatio();
+        QImage drawn((QSizeF(option->rect.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        drawn.setDevicePixelRatio(ratio);
+        drawn.fill(Qt::transparent);
+        {
+            QPainter p(&drawn);
+            p.translate(-option->rect.topLeft());
+            QProxyStyle::drawPrimitive(element, option, &p, widget);
+        }
+        QRect box;
+        for (int y = 0; y < drawn.height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x) {
+                if (qAlpha(drawn.pixel(x, y)) != 0)
+                    box |= QRect(x, y, 1, 1);
+            }
+        }
+        if (box.height() * 4 >= drawn.height() * 3)
+            painter->drawImage(option->rect.topLeft(), drawn);
+        else if (!box.isEmpty())
+            painter->drawImage(QRectF(option->rect), drawn, QRectF(box));
+    }
+};
+
 } // namespace
 
 frmDDNS::frmDDNS(DesktopServices &services, Winsock &socket, NotificationArea &notificationArea,
@@ -132,10 +176,14 @@ void frmDDNS::createControls()
     setWindowIcon(icon);
 
     // The layout was drawn for a narrow 8 pt sans serif; where that face is missing, one with the
-    // same widths keeps every caption inside its place.
+    // same widths keeps every caption inside its place. "MS Sans Serif" is a bitmap face made for
+    // 100 %, which Qt keeps at any size: scaled, its outline twin of the same widths draws sharp.
+    QStringList faces{QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial")};
+    if (devicePixelRatio() > 1)
+        faces.swapItemsAt(0, 1);
     QFont base = font();
-    base.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    base.setFamilies(faces);
     base.setPointSizeF(8.25);
     setFont(base);
 
@@ -236,6 +284,9 @@ void frmDDNS::createStatusBand()
     chkDisableService = new QCheckBox(this);
     chkDisableService->setObjectName(QStringLiteral("chkDisableService"));
     chkDisableService->setGeometry(232, 192, 14, 17);
+    auto *scaled = new ScaledIndicator;
+    scaled->setParent(chkDisableService);
+    chkDisableService->setStyle(scaled);
     Label8 = label(this, "Label8", QStringLiteral("Disable service"), {250, 195, 81, 17});
     setTextColour(Label8, kWhite);
     // The check box's caption is a label of its own; clicking it still does nothing.

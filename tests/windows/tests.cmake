@@ -60,3 +60,8 @@ set_tests_properties(wine_desktop PROPERTIES RESOURCE_LOCK vestrel_windows_insta
 if(TEST windows_setup)
   set_tests_properties(windows_setup PROPERTIES RESOURCE_LOCK vestrel_windows_install)
 endif()
+
+# The window as Windows draws it, with the system's fonts and visual style rather than the offscreen
+# platform's stand-ins (which has no fonts there).
+set_tests_properties(tst_scaling PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=windows")
+set_tests_properties(tst_scaling_200 PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=windows;QT_SCALE_FACTOR=2")
