@@ -1,18 +1,22 @@
-// Start-up time of the client against the baseline, both started the same way from here and timed
+// Start-up time of the client against two yardsticks, all started the same way from here and timed
 // from just before the process is spawned to the moment its first sign of life arrives here. For
-// the client that is the first byte of its first update request, received on a loopback listener
-// that stands in for the service; for the baseline, a byte it writes on a pipe at the first turn of
-// its event loop. Runs alternate, so that a change in the machine's load falls on both alike.
+// the client and the bare client that is the first byte of its first request, received on a
+// loopback listener that stands in for the service; for the bare tray program, which connects
+// nowhere, a byte it writes on a pipe at the first turn of its event loop. Runs alternate, each
+// program going first in turn, so that a change in the machine's load falls on all alike.
 //
-//   bench-startup --program PATH --baseline PATH --port N [--runs N] [--timeout SECONDS] [--log FILE]
+//   bench-startup --program PATH --baseline PATH [--client-baseline PATH] --port N [--runs N]
+//                 [--timeout SECONDS] [--log FILE]
 //
-// Prints key=value lines (milliseconds): program_median_ms, program_min_ms, program_max_ms and the
-// same for baseline_. Exits 1, with the reason on stderr, when a run gives no sign of life.
+// Prints key=value lines (milliseconds): program_median_ms, program_min_ms, program_max_ms,
+// program_runs_ms (every run, in order) and the same for baseline_ and client_baseline_. Exits 1,
+// with the reason on stderr, when a run gives no sign of life.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -128,31 +132,31 @@ int listenOn(int port)
     return fd;
 }
 
-// One start of the client: spawn, accept its connection, wait for the first byte of its request.
-double timeProgram(const std::string &path, int listener, double timeoutMs)
+// One start of a client: spawn, accept its connection, wait for the first byte of its request.
+double timeProgram(const std::string &path, int listener, double timeoutMs, const char *who = "the client")
 {
     const double start = nowMs();
     const pid_t pid = spawn(path, {});
     const double deadline = start + timeoutMs;
-    if (!waitReadable(listener, deadline, pid, "the client")) {
+    if (!waitReadable(listener, deadline, pid, who)) {
         stop(pid);
-        fail("the client did not connect to 127.0.0.1 within the time allowed");
+        fail(std::string(who) + " did not connect to 127.0.0.1 within the time allowed");
     }
     const int conn = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (conn < 0) {
         stop(pid);
         fail(std::string("accept: ") + std::strerror(errno));
     }
-    const bool gotByte = waitReadable(conn, deadline, pid, "the client");
+    const bool gotByte = waitReadable(conn, deadline, pid, who);
     const double end = nowMs();
     char byte = 0;
     const ssize_t got = gotByte ? ::recv(conn, &byte, 1, 0) : -1;
     stop(pid);
     ::close(conn);
     if (got == 0)
-        fail("the client closed its connection without sending a request");
+        fail(std::string(who) + " closed its connection without sending a request");
     if (got != 1)
-        fail("the client connected but sent no request within the time allowed");
+        fail(std::string(who) + " connected but sent no request within the time allowed");
     return end - start;
 }
 
@@ -204,6 +208,7 @@ int main(int argc, char *argv[])
 {
     std::string program;
     std::string baseline;
+    std::string clientBaseline;
     int port = 0;
     int runs = 20;
     double timeoutMs = 20000;
@@ -214,6 +219,8 @@ int main(int argc, char *argv[])
             program = value;
         else if (key == "--baseline")
             baseline = value;
+        else if (key == "--client-baseline")
+            clientBaseline = value;
         else if (key == "--port")
             port = std::atoi(value);
         else if (key == "--runs")
@@ -226,37 +233,48 @@ int main(int argc, char *argv[])
             fail("unknown option " + key);
     }
     if (program.empty() || baseline.empty() || port <= 0 || port > 65535 || runs <= 0)
-        fail("usage: bench-startup --program PATH --baseline PATH --port N [--runs N] [--timeout SECONDS] "
-             "[--log FILE]");
+        fail("usage: bench-startup --program PATH --baseline PATH [--client-baseline PATH] --port N [--runs N] "
+             "[--timeout SECONDS] [--log FILE]");
 
     ::signal(SIGPIPE, SIG_IGN);
     const int listener = listenOn(port);
 
-    // One start of each first, not counted: it brings both programs and their libraries into the cache.
-    timeProgram(program, listener, timeoutMs);
-    timeBaseline(baseline, timeoutMs);
+    struct Subject {
+        const char *key;
+        std::function<double()> time;
+        std::vector<double> ms;
+    };
+    std::vector<Subject> subjects;
+    subjects.push_back({"program", [&] { return timeProgram(program, listener, timeoutMs); }, {}});
+    if (!clientBaseline.empty())
+        subjects.push_back({"client_baseline",
+                            [&] { return timeProgram(clientBaseline, listener, timeoutMs, "the bare client"); },
+                            {}});
+    subjects.push_back({"baseline", [&] { return timeBaseline(baseline, timeoutMs); }, {}});
 
-    std::vector<double> programMs;
-    std::vector<double> baselineMs;
+    // One start of each first, not counted: it brings every program and its libraries into the cache.
+    for (Subject &s : subjects)
+        s.time();
+
     for (int i = 0; i < runs; ++i) {
         // Each goes first in turn.
-        if (i % 2 == 0) {
-            programMs.push_back(timeProgram(program, listener, timeoutMs));
+        for (size_t k = 0; k < subjects.size(); ++k) {
+            Subject &s = subjects[(static_cast<size_t>(i) + k) % subjects.size()];
+            s.ms.push_back(s.time());
             pause(100);
-            baselineMs.push_back(timeBaseline(baseline, timeoutMs));
-        } else {
-            baselineMs.push_back(timeBaseline(baseline, timeoutMs));
-            pause(100);
-            programMs.push_back(timeProgram(program, listener, timeoutMs));
         }
-        pause(100);
     }
     ::close(listener);
 
-    const Spread p = spreadOf(programMs);
-    const Spread b = spreadOf(baselineMs);
     std::printf("runs=%d\n", runs);
-    std::printf("program_median_ms=%.1f\nprogram_min_ms=%.1f\nprogram_max_ms=%.1f\n", p.median, p.min, p.max);
-    std::printf("baseline_median_ms=%.1f\nbaseline_min_ms=%.1f\nbaseline_max_ms=%.1f\n", b.median, b.min, b.max);
+    for (const Subject &s : subjects) {
+        const Spread sp = spreadOf(s.ms);
+        std::printf("%s_median_ms=%.1f\n%s_min_ms=%.1f\n%s_max_ms=%.1f\n", s.key, sp.median, s.key, sp.min, s.key,
+                    sp.max);
+        std::printf("%s_runs_ms=", s.key);
+        for (size_t k = 0; k < s.ms.size(); ++k)
+            std::printf("%s%.1f", k ? " " : "", s.ms[k]);
+        std::printf("\n");
+    }
     return 0;
 }

@@ -10,7 +10,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFrame>
+#include <QIconEngine>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
@@ -26,6 +28,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -94,6 +97,80 @@ QFrame *line(QWidget *parent, const char *name, int y)
     f->setAutoFillBackground(true);
     return f;
 }
+
+// A reader that takes the picture's format from its file name. Left to find the format itself, a
+// reader loads every image plugin there is and asks each whether it knows the file, even a file
+// whose name says its format; the plugins and their libraries then stay loaded for good.
+std::unique_ptr<QImageReader> readByName(const QString &path)
+{
+    auto reader = std::make_unique<QImageReader>(path, QFileInfo(path).suffix().toLatin1());
+    reader->setAutoDetectImageFormat(false);
+    return reader;
+}
+
+// The program's icon, one picture file per drawn size. Qt's own engine reads every file as it is
+// added, and asks every image plugin whether it knows the file; this one reads only the file of the
+// size being drawn (as PNG, asking no plugin), when it is drawn, and keeps nothing: a hidden window
+// and a tray icon draw one size, seldom.
+class IconFiles final : public QIconEngine
+{
+public:
+    explicit IconFiles(QList<int> sides) : m_sides(std::move(sides)) { std::sort(m_sides.begin(), m_sides.end()); }
+
+    QIconEngine *clone() const override { return new IconFiles(*this); }
+    QString key() const override { return QStringLiteral("IconFiles"); }
+    bool isNull() override { return m_sides.isEmpty(); }
+
+    QList<QSize> availableSizes(QIcon::Mode /*mode*/, QIcon::State /*state*/) override
+    {
+        QList<QSize> sizes;
+        for (const int side : std::as_const(m_sides))
+            sizes.append(QSize(side, side));
+        return sizes;
+    }
+
+    QSize actualSize(const QSize &size, QIcon::Mode /*mode*/, QIcon::State /*state*/) override
+    {
+        const int side = sideFor(size);
+        QSize actual(side, side);
+        if (actual.width() > size.width() || actual.height() > size.height())
+            actual.scale(size, Qt::KeepAspectRatio);
+        return actual;
+    }
+
+    // The file is chosen, and scaled to fit, as Qt does among the sizes of an icon. The other modes
+    // are drawn by the style, as for any icon. Nothing goes to the pixmap cache.
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QPixmap picture = QPixmap::fromImage(readByName(QStringLiteral(":/vestrel-%1.png").arg(sideFor(size)))->read());
+        if (mode != QIcon::Normal)
+            return QIcon(picture).pixmap(size, 1.0, mode, state);
+        const QSize actual = actualSize(size, mode, state);
+        if (!picture.isNull() && picture.size() != actual)
+            picture = picture.scaled(actual, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        return picture;
+    }
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : qApp->devicePixelRatio();
+        painter->drawPixmap(rect, scaledPixmap(rect.size() * ratio, mode, state, ratio));
+    }
+
+private:
+    // The smallest side whose area covers the size asked for, or else the largest.
+    int sideFor(const QSize &size) const
+    {
+        const qint64 asked = qint64(size.width()) * size.height();
+        for (const int side : m_sides) {
+            if (qint64(side) * side >= asked)
+                return side;
+        }
+        return m_sides.isEmpty() ? 0 : m_sides.last();
+    }
+
+    QList<int> m_sides;
+};
 
 // The password box masks with "*", as the window was drawn, whatever bullet the style prefers.
 class AsteriskMask final : public QProxyStyle
@@ -170,10 +247,7 @@ void frmDDNS::createControls()
     setFixedSize(345, 239);
     // Every drawn size, so that the panel, the task switcher and HiDPI screens each pick one
     // instead of scaling a small picture up.
-    QIcon icon;
-    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/vestrel-%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
+    setWindowIcon(QIcon(new IconFiles({16, 22, 24, 32, 48, 64, 128, 256})));
 
     // The layout was drawn for a narrow 8 pt sans serif; where that face is missing, one with the
     // same widths keeps every caption inside its place. "MS Sans Serif" is a bitmap face made for
@@ -222,7 +296,7 @@ void frmDDNS::createTitleBand()
     Label9 = boldLabel(this, "Label9", QStringLiteral("Property"), {8, 8, 97, 17});
     setTextColour(Label9, kHeadingColour);
     Image1 = label(this, "Image1", QString(), {240, 8, 99, 35});
-    Image1->setPixmap(QPixmap(QStringLiteral(":/logo.bmp")));
+    Image1->setPixmap(QPixmap::fromImage(readByName(QStringLiteral(":/logo.bmp"))->read()));
     // The logo shows the product's name, and reads as it.
     Image1->setAccessibleName(QStringLiteral("Vestrel"));
 }
@@ -267,7 +341,7 @@ void frmDDNS::createStatusBand()
     setTextColour(lblStatus, kWhite);
 
     imgStatus = label(this, "imgStatus", QString(), {280, 160, 44, 26});
-    imgStatus->setPixmap(QPixmap(QStringLiteral(":/status-initial.png")));
+    imgStatus->setPixmap(QPixmap::fromImage(readByName(QStringLiteral(":/status-initial.png"))->read()));
     // The picture in words, for assistive technology; ShowServiceStatus renames it with each picture.
     imgStatus->setAccessibleName(QStringLiteral("Unknown"));
 
@@ -406,8 +480,13 @@ void frmDDNS::Form_Load()
 
 QPixmap frmDDNS::LoadPicture(const QString &path)
 {
+    // A picture of the format its name says is read without a look at the plugins; any other file
+    // is read as it always was, found by its content where its name is wrong.
+    QImage image = readByName(path)->read();
+    if (!image.isNull())
+        return QPixmap::fromImage(std::move(image));
     QImageReader reader(path);
-    QImage image = reader.read();
+    image = reader.read();
     if (image.isNull()) {
         if (reader.error() == QImageReader::FileNotFoundError)
             throw Err::fileNotFound(path);
