@@ -44,12 +44,19 @@ int main(int argc, char *argv[])
     window.setWindowTitle(QStringLiteral("DDNS Property"));
     window.setFixedSize(345, 239);
     const auto place = [](QWidget *w, int x, int y, int width, int height) { w->setGeometry(x, y, width, height); };
-    for (const auto &[caption, x, y, width, height] :
-         {std::tuple{"Property", 8, 8, 97, 17}, {"Username : ", 72, 40, 81, 17}, {"Password : ", 72, 80, 65, 17},
-          {"Gateway (Name or IP) :", 248, 128, 113, 33}, {"DDNS Server : ", 16, 160, 88, 13},
-          {"Disconnected", 104, 160, 209, 17}, {"My IP : ", 16, 176, 65, 17}, {"N/A", 104, 176, 97, 17},
-          {"Error : ", 16, 192, 57, 17}, {"-", 104, 192, 133, 13}, {"Disable service", 250, 195, 81, 17},
-          {"Tips : ", 8, 224, 33, 17}, {"", 40, 224, 305, 17}})
+    for (const auto &[caption, x, y, width, height] : {std::tuple{"Property", 8, 8, 97, 17},
+                                                       {"Username : ", 72, 40, 81, 17},
+                                                       {"Password : ", 72, 80, 65, 17},
+                                                       {"Gateway (Name or IP) :", 248, 128, 113, 33},
+                                                       {"DDNS Server : ", 16, 160, 88, 13},
+                                                       {"Disconnected", 104, 160, 209, 17},
+                                                       {"My IP : ", 16, 176, 65, 17},
+                                                       {"N/A", 104, 176, 97, 17},
+                                                       {"Error : ", 16, 192, 57, 17},
+                                                       {"-", 104, 192, 133, 13},
+                                                       {"Disable service", 250, 195, 81, 17},
+                                                       {"Tips : ", 8, 224, 33, 17},
+                                                       {"", 40, 224, 305, 17}})
         place(new QLabel(QString::fromLatin1(caption), &window), x, y, width, height);
     place(new QLabel(&window), 240, 8, 99, 35);
     place(new QLabel(&window), 280, 160, 44, 26);

@@ -3,6 +3,8 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QFontInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +27,10 @@ private slots:
     void missingBackgroundReportsAndEnds();
     void statusTextLongerThanItsLabelShowsInItsTooltip();
     void passwordIsMaskedWithAsterisks();
+    void windowTakesItsFontWhenFirstShown_data();
+    void windowTakesItsFontWhenFirstShown();
+    void compiledInPicturesShowAsDrawn_data();
+    void compiledInPicturesShowAsDrawn();
 };
 
 void TestStartup::endsMinimisedAndHiddenBehindOneTrayIcon()
@@ -128,6 +134,8 @@ void TestStartup::trayIconCarriesEveryDrawnSize()
         const QImage shown =
             t->nidTray.hIcon.pixmap(drawn.size()).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
         QVERIFY2(shown == drawn, qPrintable(file));
+        // The window manager is offered every size the icon says it has.
+        QVERIFY2(t->windowIcon().availableSizes().contains(drawn.size()), qPrintable(file));
     }
 }
 
@@ -280,6 +288,76 @@ void TestStartup::passwordIsMaskedWithAsterisks()
     TestWindow t;
     t->txtPassword->setText(QStringLiteral("s3cret"));
     QCOMPARE(t->txtPassword->displayText(), QStringLiteral("******"));
+}
+
+// The font is set as the window is first shown, not at start-up: every control must still be drawn
+// in it, bold where the layout says, however the window is first brought up.
+void TestStartup::windowTakesItsFontWhenFirstShown_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<bool>("fromTray"); // else through the first start's own opening
+    for (const bool fromTray : {true, false}) {
+        const char *way = fromTray ? "from the tray" : "first start";
+        QTest::addRow("Label9, %s", way) << "Label9" << true << fromTray;
+        QTest::addRow("Label4, %s", way) << "Label4" << true << fromTray;
+        QTest::addRow("lblStatus, %s", way) << "lblStatus" << false << fromTray;
+        QTest::addRow("Label7, %s", way) << "Label7" << false << fromTray;
+        QTest::addRow("txtUsername, %s", way) << "txtUsername" << false << fromTray;
+        QTest::addRow("cmdConnect, %s", way) << "cmdConnect" << false << fromTray;
+    }
+}
+
+void TestStartup::windowTakesItsFontWhenFirstShown()
+{
+    QFETCH(QString, control);
+    QFETCH(bool, bold);
+    QFETCH(bool, fromTray);
+    TestWindow t;
+    if (fromTray) {
+        t->load();
+        t->submnuProperty_Click(0);
+    } else {
+        QFile::remove(t.dir.filePath(QStringLiteral("config.dat")));
+        t->start();
+    }
+    QVERIFY(t->isVisible());
+    QFont drawn;
+    drawn.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                       QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    drawn.setPointSizeF(8.25);
+    drawn.setBold(bold);
+    const auto *widget = t->findChild<QWidget *>(control);
+    QVERIFY(widget);
+    QCOMPARE(widget->font().families(), drawn.families());
+    QCOMPARE(widget->font().pointSizeF(), 8.25);
+    QCOMPARE(widget->font().bold(), bold);
+    QCOMPARE(QFontInfo(widget->font()).family(), QFontInfo(drawn).family());
+    QCOMPARE(QFontInfo(widget->font()).bold(), QFontInfo(drawn).bold());
+}
+
+// Read by the format their names say: each must come out as the picture itself.
+void TestStartup::compiledInPicturesShowAsDrawn_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("resource");
+    QTest::newRow("logo") << "Image1"
+                          << ":/logo.bmp";
+    QTest::newRow("initial status") << "imgStatus"
+                                    << ":/status-initial.png";
+}
+
+void TestStartup::compiledInPicturesShowAsDrawn()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, resource);
+    TestWindow t;
+    t->load();
+    const QImage drawn = QImage(resource).convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(!drawn.isNull());
+    const auto *label = t->findChild<QLabel *>(control);
+    QVERIFY(label);
+    QCOMPARE(label->pixmap().toImage().convertToFormat(QImage::Format_ARGB32), drawn);
 }
 
 QTEST_MAIN(TestStartup)

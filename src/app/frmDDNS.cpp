@@ -62,7 +62,8 @@ Label *label(QWidget *parent, const char *name, const QString &caption, QRect ge
 QLabel *boldLabel(QWidget *parent, const char *name, const QString &caption, QRect geometry)
 {
     QLabel *l = label(parent, name, caption, geometry);
-    QFont bold = parent->font();
+    // Bold alone is the label's own: face and size follow the window's font whenever it is set.
+    QFont bold;
     bold.setBold(true);
     l->setFont(bold);
     return l;
@@ -249,18 +250,6 @@ void frmDDNS::createControls()
     // instead of scaling a small picture up.
     setWindowIcon(QIcon(new IconFiles({16, 22, 24, 32, 48, 64, 128, 256})));
 
-    // The layout was drawn for a narrow 8 pt sans serif; where that face is missing, one with the
-    // same widths keeps every caption inside its place. "MS Sans Serif" is a bitmap face made for
-    // 100 %, which Qt keeps at any size: scaled, its outline twin of the same widths draws sharp.
-    QStringList faces{QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial")};
-    if (devicePixelRatio() > 1)
-        faces.swapItemsAt(0, 1);
-    QFont base = font();
-    base.setFamilies(faces);
-    base.setPointSizeF(8.25);
-    setFont(base);
-
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kBackColour);
     setPalette(pal);
@@ -288,6 +277,28 @@ void frmDDNS::createControls()
     Timer1->setInterval(10000);
 
     createTrayMenu();
+}
+
+// The layout was drawn for a narrow 8 pt sans serif; where that face is missing, one with the same
+// widths keeps every caption inside its place. It is set as the window is first shown: a text box
+// lays out its text with each font it is given, and laid out for a window that stays hidden, as it
+// does from most starts to the end, the face would be loaded and its text shaped for nothing.
+void frmDDNS::setVisible(bool visible)
+{
+    if (visible && !m_fontSet) {
+        m_fontSet = true;
+        // "MS Sans Serif" is a bitmap face made for 100 %, which Qt keeps at any size: scaled, its
+        // outline twin of the same widths draws sharp.
+        QStringList faces{QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                          QStringLiteral("Liberation Sans"), QStringLiteral("Arial")};
+        if (devicePixelRatio() > 1)
+            faces.swapItemsAt(0, 1);
+        QFont base = font();
+        base.setFamilies(faces);
+        base.setPointSizeF(8.25);
+        setFont(base);
+    }
+    QWidget::setVisible(visible);
 }
 
 // The heading and the logo.
@@ -482,7 +493,7 @@ QPixmap frmDDNS::LoadPicture(const QString &path)
 {
     // A picture of the format its name says is read without a look at the plugins; any other file
     // is read as it always was, found by its content where its name is wrong.
-    QImage image = readByName(path)->read();
+    QImage image = QFileInfo::exists(path) ? readByName(path)->read() : QImage();
     if (!image.isNull())
         return QPixmap::fromImage(std::move(image));
     QImageReader reader(path);

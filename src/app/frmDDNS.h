@@ -61,6 +61,8 @@ public:
             QWidget *parent = nullptr);
     ~frmDDNS() override;
 
+    void setVisible(bool visible) override;
+
     // Runs Form_Load through the dispatch boundary, as the window's creation does.
     void load();
     // Start-up as the program runs it: load(), then, on a first start (start-up found no
@@ -216,6 +218,8 @@ private:
     bool m_popupOpen = false;
     // Set when start-up found no config.dat: nothing was ever saved.
     bool m_firstStart = false;
+    // Set once the window's font is, as it is first shown.
+    bool m_fontSet = false;
     // Requests for the window that came while the tray menu was open.
     std::vector<std::function<void(bool)>> m_showAnswers;
     // Who asked for the close the system delivers: the user, or another program.
