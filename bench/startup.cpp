@@ -9,7 +9,8 @@
 //                 [--timeout SECONDS] [--log FILE]
 //
 // Prints key=value lines (milliseconds): program_median_ms, program_min_ms, program_max_ms,
-// program_runs_ms (every run, in order) and the same for baseline_ and client_baseline_. Exits 1,
+// program_runs_ms (every run, in order), program_cpu_median_ms, _min_ and _max_ (the CPU time the
+// program had used by then, all its threads), and the same for baseline_ and client_baseline_. Exits 1,
 // with the reason on stderr, when a run gives no sign of life.
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -54,6 +56,32 @@ std::string describeStatus(int status)
         return "was killed by signal " + std::to_string(WTERMSIG(status));
     return "exited with status " + std::to_string(WEXITSTATUS(status));
 }
+
+// CPU time the process has used so far, all its threads, in milliseconds: the scheduler's own
+// account, which a busy machine does not inflate as it does the wall clock. -1 where unreadable.
+double cpuMs(pid_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR *dir = ::opendir(tasks.c_str());
+    if (!dir)
+        return -1;
+    unsigned long long total = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        if (FILE *f = std::fopen((tasks + "/" + entry->d_name + "/schedstat").c_str(), "r")) {
+            unsigned long long ns = 0;
+            if (std::fscanf(f, "%llu", &ns) == 1)
+                total += ns;
+            std::fclose(f);
+        }
+    }
+    ::closedir(dir);
+    return static_cast<double>(total) / 1e6;
+}
+
+// The CPU time of the run just timed.
+double g_lastCpuMs = -1;
 
 // Waits until fd is readable or the deadline (on nowMs's clock) passes. While it waits it looks
 // after the child now and then: one that has ended will never be heard from.
@@ -149,6 +177,7 @@ double timeProgram(const std::string &path, int listener, double timeoutMs, cons
     }
     const bool gotByte = waitReadable(conn, deadline, pid, who);
     const double end = nowMs();
+    g_lastCpuMs = cpuMs(pid);
     char byte = 0;
     const ssize_t got = gotByte ? ::recv(conn, &byte, 1, 0) : -1;
     stop(pid);
@@ -173,6 +202,7 @@ double timeBaseline(const std::string &path, double timeoutMs)
     ::close(fds[1]);
     const bool ready = waitReadable(fds[0], start + timeoutMs, pid, "the baseline");
     const double end = nowMs();
+    g_lastCpuMs = cpuMs(pid);
     char byte = 0;
     const bool read = ready && ::read(fds[0], &byte, 1) == 1;
     stop(pid);
@@ -243,6 +273,7 @@ int main(int argc, char *argv[])
         const char *key;
         std::function<double()> time;
         std::vector<double> ms;
+        std::vector<double> cpuMs{};
     };
     std::vector<Subject> subjects;
     subjects.push_back({"program", [&] { return timeProgram(program, listener, timeoutMs); }, {}});
@@ -261,6 +292,7 @@ int main(int argc, char *argv[])
         for (size_t k = 0; k < subjects.size(); ++k) {
             Subject &s = subjects[(static_cast<size_t>(i) + k) % subjects.size()];
             s.ms.push_back(s.time());
+            s.cpuMs.push_back(g_lastCpuMs);
             pause(100);
         }
     }
@@ -275,6 +307,9 @@ int main(int argc, char *argv[])
         for (size_t k = 0; k < s.ms.size(); ++k)
             std::printf("%s%.1f", k ? " " : "", s.ms[k]);
         std::printf("\n");
+        const Spread cpu = spreadOf(s.cpuMs);
+        std::printf("%s_cpu_median_ms=%.1f\n%s_cpu_min_ms=%.1f\n%s_cpu_max_ms=%.1f\n", s.key, cpu.median, s.key,
+                    cpu.min, s.key, cpu.max);
     }
     return 0;
 }

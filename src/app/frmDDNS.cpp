@@ -173,6 +173,11 @@ private:
     QList<int> m_sides;
 };
 
+QIcon programIcon()
+{
+    return QIcon(new IconFiles({16, 22, 24, 32, 48, 64, 128, 256}));
+}
+
 // The password box masks with "*", as the window was drawn, whatever bullet the style prefers.
 class AsteriskMask final : public QProxyStyle
 {
@@ -246,9 +251,6 @@ void frmDDNS::createControls()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(345, 239);
-    // Every drawn size, so that the panel, the task switcher and HiDPI screens each pick one
-    // instead of scaling a small picture up.
-    setWindowIcon(QIcon(new IconFiles({16, 22, 24, 32, 48, 64, 128, 256})));
 
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kBackColour);
@@ -279,16 +281,21 @@ void frmDDNS::createControls()
     createTrayMenu();
 }
 
-// The layout was drawn for a narrow 8 pt sans serif; where that face is missing, one with the same
-// widths keeps every caption inside its place. It is set as the window is first shown: a text box
-// lays out its text with each font it is given, and laid out for a window that stays hidden, as it
-// does from most starts to the end, the face would be loaded and its text shaped for nothing.
+// The window's font and icon are set as it is first shown: from most starts to the end it stays
+// hidden. A text box lays out its text with each font it is given, so the face would be loaded and
+// the text shaped for nothing; and a window's icon is handed to the window system in every size at
+// once (on X11 as soon as the window exists), so every picture would be decoded for nothing.
 void frmDDNS::setVisible(bool visible)
 {
-    if (visible && !m_fontSet) {
-        m_fontSet = true;
-        // "MS Sans Serif" is a bitmap face made for 100 %, which Qt keeps at any size: scaled, its
-        // outline twin of the same widths draws sharp.
+    if (visible && !m_dressed) {
+        m_dressed = true;
+        // Every drawn size, so that the panel, the task switcher and HiDPI screens each pick one
+        // instead of scaling a small picture up.
+        setWindowIcon(programIcon());
+        // The layout was drawn for a narrow 8 pt sans serif; where that face is missing, one with
+        // the same widths keeps every caption inside its place. "MS Sans Serif" is a bitmap face
+        // made for 100 %, which Qt keeps at any size: scaled, its outline twin of the same widths
+        // draws sharp.
         QStringList faces{QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
                           QStringLiteral("Liberation Sans"), QStringLiteral("Arial")};
         if (devicePixelRatio() > 1)
@@ -473,7 +480,8 @@ void frmDDNS::Form_Load()
     });
     step([this] {
         nidTray.cbSize = 88;
-        nidTray.hIcon = windowIcon();
+        // The window's icon, which the window itself is given when it is first shown.
+        nidTray.hIcon = programIcon();
         nidTray.hWnd = static_cast<quintptr>(winId());
         // The product name, one NUL, then spaces to the end of the field.
         static constexpr char tip[] = "Vestrel";

@@ -218,8 +218,8 @@ private:
     bool m_popupOpen = false;
     // Set when start-up found no config.dat: nothing was ever saved.
     bool m_firstStart = false;
-    // Set once the window's font is, as it is first shown.
-    bool m_fontSet = false;
+    // Set once the window's font and icon are, as it is first shown.
+    bool m_dressed = false;
     // Requests for the window that came while the tray menu was open.
     std::vector<std::function<void(bool)>> m_showAnswers;
     // Who asked for the close the system delivers: the user, or another program.
