@@ -362,6 +362,9 @@ if [[ -z $startup_reason ]]; then
     "<= 1.10 x" "$r" "<=" 1.10
   spread() { echo "$(key "${1}_min_ms" "$work/startup.txt")-$(key "${1}_max_ms" "$work/startup.txt")"; }
   row "  spread of the starts" "vestrel $(spread program) ms, bare client $(spread client_baseline) ms, bare tray $(spread baseline) ms" "" ""
+  pc=$(key program_cpu_median_ms "$work/startup.txt")
+  cc=$(key client_baseline_cpu_median_ms "$work/startup.txt")
+  row "  CPU time to that point" "vestrel $pc ms, bare client $cc ms: $(ratio "$pc" "$cc") x (medians; all threads)" "" ""
 else
   missing "Start-up (median of $runs)" "<= 1.10 x" "$startup_reason"
 fi
