@@ -40,6 +40,8 @@ void TestScaling::captionsFitTheirPlaces()
 {
     QFETCH(QString, label);
     TestWindow t;
+    // The window takes its font as it is first shown.
+    t->show();
     const auto *l = t->findChild<QLabel *>(label);
     QVERIFY(l != nullptr);
     // Scaled, a bitmap face would be stretched or swapped for one of other widths.
