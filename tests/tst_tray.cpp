@@ -402,7 +402,7 @@ void TestTray::anotherStartLearnsWhatHappened()
         break;
     case Asked::WhileFailureIsShown:
         t.services.whileBoxIsOpen = ask;
-        t->dispatch([] { throw VbError(Err::InvalidPicture, QStringLiteral("Invalid picture")); });
+        t->dispatch([] { throw NumberedError(Err::InvalidPicture, QStringLiteral("Invalid picture")); });
         QCOMPARE(t.services.boxes.size(), 1);
         break;
     }

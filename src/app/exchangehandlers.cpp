@@ -20,6 +20,12 @@ namespace {
 
 const QString kConnectCaption = QStringLiteral("Connect");
 
+// The window keeps the login phase as the number 0 or 1; the reply reader names it.
+ReplyReader::Phase readerPhase(qint16 intLoginPhase)
+{
+    return static_cast<ReplyReader::Phase>(intLoginPhase);
+}
+
 } // namespace
 
 void frmDDNS::cmdConnect_Click()
@@ -75,7 +81,7 @@ void frmDDNS::endOfReplies()
 {
     // The connection's text ends here: a status it left open is judged, the rest is forgotten.
     StepSkipper step;
-    const ReplyReader::Result last = replyReader.endOfStream(intLoginPhase);
+    const ReplyReader::Result last = replyReader.endOfStream(readerPhase(intLoginPhase));
     for (const ReplyEvent &event : last.events)
         applyReplyEvent(event, step);
 }
@@ -85,7 +91,7 @@ void frmDDNS::Timer1_Timer()
     // A connection whose local address has left the machine (a new lease, another network) carries
     // nothing any more, though the system may take a quarter of an hour to say so. It is closed
     // as if the peer had closed it, and the decision below opens a new one from the current address.
-    const bool addressLeft = Winsock1.State() == Winsock::sckConnected && Winsock1.LocalAddressGone();
+    const bool addressLeft = Winsock1.State() == Winsock::sckConnected && Winsock1.isLocalAddressGone();
     if (addressLeft) {
         m_log.addressLeft(Winsock1.LocalIP());
         closeSocket();
@@ -94,13 +100,13 @@ void frmDDNS::Timer1_Timer()
     // no longer reports on its connection (Wine loses a reset that answers a request, and every event
     // of the connection after it). Nothing would ever end the connection, so it is given up here and
     // reopened in this tick. Data the system holds is left to the system's own limit.
-    const bool stalled = !addressLeft && Winsock1.State() == Winsock::sckConnected && Winsock1.SendBacklog();
-    intStuckTicks = stalled && Winsock1.SendPending() ? static_cast<qint16>(intStuckTicks + 1) : qint16(0);
-    const bool stuck = intStuckTicks >= 3;
+    const bool stalled = !addressLeft && Winsock1.State() == Winsock::sckConnected && Winsock1.hasSendBacklog();
+    m_stuckTicks = stalled && Winsock1.hasBytesToWrite() ? static_cast<qint16>(m_stuckTicks + 1) : qint16(0);
+    const bool stuck = m_stuckTicks >= 3;
     if (stuck) {
         m_log.stuckGivenUp(strServerHost);
         closeSocket();
-        intStuckTicks = 0;
+        m_stuckTicks = 0;
     }
     if (Winsock1.State() != Winsock::sckConnected) {
         // A connection the peer has closed has said all it will; its last outcome is shown before
@@ -158,12 +164,12 @@ void frmDDNS::Winsock1_Error(qint16 Number, const QString &Description, qint32 /
     step([&] { lblError->setText(Description); });
 }
 
-void frmDDNS::Winsock1_AddressChange()
+void frmDDNS::onAddressesChanged()
 {
     // The system reports a change of the machine's addresses: act on it now rather than at the next
     // tick, which stays the guarantee where no such report comes.
     if (Winsock1.State() == Winsock::sckConnected) {
-        if (!Winsock1.LocalAddressGone())
+        if (!Winsock1.isLocalAddressGone())
             return;
         m_log.addressLeft(Winsock1.LocalIP());
         closeSocket();
@@ -253,7 +259,7 @@ void frmDDNS::Winsock1_DataArrival(qint32 bytesTotal)
                 Text1->setText(Text1->text() + chunk);
         });
         ReplyReader::Result read;
-        step([&] { read = replyReader.feed(intLoginPhase, chunk); });
+        step([&] { read = replyReader.feed(readerPhase(intLoginPhase), chunk); });
         for (const ReplyEvent &event : std::as_const(read.events))
             applyReplyEvent(event, step);
     }

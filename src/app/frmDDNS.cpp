@@ -278,7 +278,7 @@ void frmDDNS::wireEvents()
     connect(Timer1, &QTimer::timeout, this, [this] { dispatch([this] { Timer1_Timer(); }); });
 
     connect(&Winsock1, &Winsock::ConnectEvent, this, [this] { dispatch([this] { Winsock1_Connect(); }); });
-    connect(&Winsock1, &Winsock::AddressChange, this, [this] { dispatch([this] { Winsock1_AddressChange(); }); });
+    connect(&Winsock1, &Winsock::addressesChanged, this, [this] { dispatch([this] { onAddressesChanged(); }); });
     connect(&Winsock1, &Winsock::DataArrival, this,
             [this](qint32 bytesTotal) { dispatch([this, bytesTotal] { Winsock1_DataArrival(bytesTotal); }); });
     connect(&Winsock1, &Winsock::Error, this,
@@ -301,7 +301,7 @@ void frmDDNS::wireEvents()
         dispatch([this, mouseMessage] { Form_MouseMove(0, 0, static_cast<float>(mouseMessage), 0.0f); });
     });
     connect(&m_tray, &NotificationArea::availabilityChanged, this,
-            [this](bool) { dispatch([this] { Tray_AvailabilityChange(); }); });
+            [this](bool) { dispatch([this] { onTrayAvailabilityChanged(); }); });
 
     Timer1->start();
 }

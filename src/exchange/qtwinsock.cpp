@@ -80,7 +80,7 @@ QtWinsock::QtWinsock(QObject *parent)
     m_addressSettle.setSingleShot(true);
     m_addressSettle.setInterval(kAddressSettleMs);
     connect(m_addresses, &MachineAddresses::changed, &m_addressSettle, qOverload<>(&QTimer::start));
-    connect(&m_addressSettle, &QTimer::timeout, this, &Winsock::AddressChange);
+    connect(&m_addressSettle, &QTimer::timeout, this, &Winsock::addressesChanged);
     connect(m_connector, &TcpConnector::connected, this, [this](qintptr descriptor) {
         if (!m_inCall) {
             onConnected(descriptor);
@@ -196,7 +196,7 @@ void QtWinsock::Close()
 void QtWinsock::Connect()
 {
     if (m_state != sckClosed)
-        throw VbError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
+        throw NumberedError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
     ++m_attempt;
     m_unacknowledged.invalidate();
     m_acknowledgementKnown = true;
@@ -256,15 +256,16 @@ QString QtWinsock::LocalIP() const
 void QtWinsock::SendData(const QString &data)
 {
     if (m_state != sckConnected)
-        throw VbError(Err::WrongProtocolState,
-                      QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
+        throw NumberedError(
+            Err::WrongProtocolState,
+            QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
     const QScopedValueRollback inCall(m_inCall, true);
     if (!m_unacknowledged.isValid())
         m_unacknowledged.start();
     m_socket->write(data.toLatin1());
 }
 
-bool QtWinsock::SendBacklog() const
+bool QtWinsock::hasSendBacklog() const
 {
     if (m_state != sckConnected)
         return false;
@@ -282,12 +283,12 @@ qint64 QtWinsock::unacknowledgedForMs() const
     return m_acknowledgementKnown && m_unacknowledged.isValid() ? m_unacknowledged.elapsed() : -1;
 }
 
-bool QtWinsock::SendPending() const
+bool QtWinsock::hasBytesToWrite() const
 {
     return m_state == sckConnected && m_socket->bytesToWrite() > 0;
 }
 
-bool QtWinsock::LocalAddressGone() const
+bool QtWinsock::isLocalAddressGone() const
 {
     return m_state == sckConnected && localAddressGone(m_socket->localAddress(), m_addresses->addresses());
 }

@@ -29,9 +29,9 @@ public:
     void setLocalPort(qint32 port) override { m_localPort = port; }
     void Connect() override;
     QString LocalIP() const override;
-    bool LocalAddressGone() const override;
-    bool SendBacklog() const override;
-    bool SendPending() const override;
+    bool isLocalAddressGone() const override;
+    bool hasSendBacklog() const override;
+    bool hasBytesToWrite() const override;
     void SendData(const QString &data) override;
     void GetData(QString &data, qint16 maxLen) override;
 

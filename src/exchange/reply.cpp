@@ -55,15 +55,15 @@ void ReplyReader::forgetHalfReadMarker()
     m_online = false;
 }
 
-ReplyReader::Result ReplyReader::feed(qint16 phase, QStringView text)
+ReplyReader::Result ReplyReader::feed(Phase phase, QStringView text)
 {
     Result result;
     QList<ReplyEvent> &events = result.events;
     // What was half read for another phase than the caller's does not count in this one.
     m_phase = phase;
-    if (phase != 0)
+    if (phase != Phase::BeforePage)
         forgetHalfReadPage();
-    if (phase != 1)
+    if (phase != Phase::InPage)
         forgetHalfReadMarker();
     const char16_t *const data = text.utf16();
     const qsizetype size = text.size();
@@ -73,12 +73,10 @@ ReplyReader::Result ReplyReader::feed(qint16 phase, QStringView text)
         // character, run to the next one instead of stepping each search character by character.
         if (m_cookieState == CookieState::RestOfLine) {
             char16_t wanted = 0;
-            if (m_phase == 0 && m_pageMatched == 0)
+            if (m_phase == Phase::BeforePage && m_pageMatched == 0)
                 wanted = u'<';
-            else if (m_phase == 1 && !m_inStatus && m_openMarkers.empty() && m_markerMatched == 0)
+            else if (m_phase == Phase::InPage && !m_inStatus && m_openMarkers.empty() && m_markerMatched == 0)
                 wanted = kMarker[0];
-            else if (m_phase != 0 && m_phase != 1)
-                wanted = u'\n';
             if (wanted != 0) {
                 qsizetype j = i;
                 while (j < size && data[j] != u'\n' && data[j] != wanted)
@@ -94,8 +92,8 @@ ReplyReader::Result ReplyReader::feed(qint16 phase, QStringView text)
         if (m_cookieState != CookieState::RestOfLine || c == u'\n')
             readCookie(c, events);
         // A character that ends a status text without belonging to it may begin the next page.
-        const bool taken = m_phase == 1 && readMarker(c, events);
-        if (!taken && m_phase == 0)
+        const bool taken = m_phase == Phase::InPage && readMarker(c, events);
+        if (!taken && m_phase == Phase::BeforePage)
             readPageStart(c, events);
         ++m_pos;
         ++i;
@@ -113,7 +111,7 @@ void ReplyReader::readPageStart(QChar c, QList<ReplyEvent> &events)
         if (++m_pageMatched == kPageStartLength) {
             m_pageMatched = 0;
             m_markerMatched = 0;
-            m_phase = 1;
+            m_phase = Phase::InPage;
             events.append({ReplyEvent::Kind::PageStart, QString(), false});
         }
     } else {
@@ -195,14 +193,14 @@ bool ReplyReader::readMarker(QChar c, QList<ReplyEvent> &events)
     return true;
 }
 
-ReplyReader::Result ReplyReader::endOfStream(qint16 phase)
+ReplyReader::Result ReplyReader::endOfStream(Phase phase)
 {
     Result result;
     result.phase = phase;
     // A status text still open when its connection ends has said all it will: not "online".
-    if (phase == 1 && m_inStatus) {
+    if (phase == Phase::InPage && m_inStatus) {
         finishOutcome(result.events);
-        result.phase = 0;
+        result.phase = Phase::BeforePage;
     }
     reset();
     return result;
@@ -215,7 +213,7 @@ void ReplyReader::finishOutcome(QList<ReplyEvent> &events)
     m_statusLength = 0;
     m_onlineMatched = 0;
     m_online = false;
-    m_phase = 0;
+    m_phase = Phase::BeforePage;
     m_pageMatched = 0;
 }
 
