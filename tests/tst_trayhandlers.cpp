@@ -778,4 +778,4 @@ void TestTray::onlyWindowsTellsWhetherTheIconStands()
 }
 
 QTEST_MAIN(TestTray)
-#include "tst_tray.moc"
+#include "tst_trayhandlers.moc"
