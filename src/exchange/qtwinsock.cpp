@@ -81,43 +81,52 @@ QtWinsock::QtWinsock(QObject *parent)
     m_addressSettle.setInterval(kAddressSettleMs);
     connect(m_addresses, &MachineAddresses::changed, &m_addressSettle, qOverload<>(&QTimer::start));
     connect(&m_addressSettle, &QTimer::timeout, this, &Winsock::addressesChanged);
-    connect(m_connector, &TcpConnector::connected, this, [this](qintptr descriptor) {
-        if (!m_inCall) {
-            onConnected(descriptor);
-            return;
-        }
-        // Made at once, inside Connect(): the event still comes from the event loop.
-        QMetaObject::invokeMethod(
-            this,
-            [this, descriptor, attempt = m_attempt] {
-                if (attempt == m_attempt)
-                    onConnected(descriptor);
-                else
-                    closeDescriptor(descriptor);
-            },
-            Qt::QueuedConnection);
-    });
+    connect(m_connector, &TcpConnector::connected, this, &QtWinsock::onConnectorConnected);
     connect(m_connector, &TcpConnector::failed, this, &QtWinsock::onConnectFailed);
-    connect(m_socket, &QAbstractSocket::disconnected, this, [this] {
-        // The peer closed the connection. This is not an error event: the owner notices it by
-        // looking at State() on its next tick.
+    connect(m_socket, &QAbstractSocket::disconnected, this, &QtWinsock::onDisconnected);
+    connect(m_socket, &QIODevice::readyRead, this, &QtWinsock::onReadyRead);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &QtWinsock::onSocketError);
+}
+
+void QtWinsock::onConnectorConnected(qintptr descriptor)
+{
+    if (!m_inCall) {
+        onConnected(descriptor);
+        return;
+    }
+    // Made at once, inside Connect(): the event still comes from the event loop.
+    QMetaObject::invokeMethod(
+        this,
+        [this, descriptor, attempt = m_attempt] {
+            if (attempt == m_attempt)
+                onConnected(descriptor);
+            else
+                closeDescriptor(descriptor);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtWinsock::onDisconnected()
+{
+    // The peer closed the connection. This is not an error event: the owner notices it by looking
+    // at State() on its next tick.
+    if (m_state == sckConnected)
+        m_state = sckClosing;
+}
+
+void QtWinsock::onSocketError(QAbstractSocket::SocketError error)
+{
+    // Only a connection that was made fails here: Qt never connects this socket itself. Judged by
+    // cause: Windows reports a connection it gave up as the peer's reset.
+    const FailureShown shown = judgeFailure(socketFailure(error, m_socket->errorString()), unacknowledgedForMs());
+    if (shown == FailureShown::Closed) {
         if (m_state == sckConnected)
             m_state = sckClosing;
-    });
-    connect(m_socket, &QIODevice::readyRead, this, &QtWinsock::onReadyRead);
-    // Only a connection that was made fails here: Qt never connects this socket itself.
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        // Judged by cause: Windows reports a connection it gave up as the peer's reset.
-        const FailureShown shown = judgeFailure(socketFailure(error, m_socket->errorString()), unacknowledgedForMs());
-        if (shown == FailureShown::Closed) {
-            if (m_state == sckConnected)
-                m_state = sckClosing;
-            return;
-        }
-        const SocketErrorText text =
-            shown == FailureShown::TimedOut ? SocketErrorText{10060, "Connection timed out"} : describe(error);
-        raiseError(text.number, text.description ? QString::fromLatin1(text.description) : m_socket->errorString());
-    });
+        return;
+    }
+    const SocketErrorText text =
+        shown == FailureShown::TimedOut ? SocketErrorText{10060, "Connection timed out"} : describe(error);
+    raiseError(text.number, text.description ? QString::fromLatin1(text.description) : m_socket->errorString());
 }
 
 void QtWinsock::raiseError(qint16 number, const QString &description)

@@ -4,6 +4,7 @@
 #include "exchange/tcpconnect.h"
 #include "exchange/winsock.h"
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -40,7 +41,12 @@ public:
 
 private:
     void connectTo(const QList<QHostAddress> &addresses);
+    // The connector made the connection: handed to the socket at once, or from the event loop
+    // when it was made inside a call.
+    void onConnectorConnected(qintptr descriptor);
     void onConnected(qintptr descriptor);
+    void onDisconnected();
+    void onSocketError(QAbstractSocket::SocketError error);
     void onConnectFailed(const ConnectStep &step);
     // Raises the Error event: at once, or from the event loop when the failure came inside a call.
     void raiseError(qint16 number, const QString &description);

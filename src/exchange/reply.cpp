@@ -121,63 +121,84 @@ void ReplyReader::readPageStart(QChar c, QList<ReplyEvent> &events)
 
 bool ReplyReader::readMarker(QChar c, QList<ReplyEvent> &events)
 {
-    const char16_t u = c.unicode();
-    if (m_inStatus) {
-        if (u == u'\r' || u == u'\n' || u == u'<') {
-            finishOutcome(events);
-            return false;
-        }
-        ++m_statusLength;
-        if (u == kOnline[m_onlineMatched]) {
-            // Success is known as soon as the status says so; what follows cannot undo it, and a
-            // reply that ends right here must not wait for a line end that never comes.
-            if (++m_onlineMatched == kOnlineLength) {
-                m_online = true;
-                finishOutcome(events);
-                return true;
-            }
-        } else {
-            m_onlineMatched = (u == u'o') ? 1 : 0;
-        }
-        if (m_statusLength == kMaxField)
-            finishOutcome(events);
-        return true;
-    }
+    if (m_inStatus)
+        return readStatusText(c.unicode(), events);
+    readAddress(c.unicode());
+    return true;
+}
 
+bool ReplyReader::readStatusText(char16_t u, QList<ReplyEvent> &events)
+{
+    if (u == u'\r' || u == u'\n' || u == u'<') {
+        finishOutcome(events);
+        return false;
+    }
+    ++m_statusLength;
+    if (u == kOnline[m_onlineMatched]) {
+        // Success is known as soon as the status says so; what follows cannot undo it, and a
+        // reply that ends right here must not wait for a line end that never comes.
+        if (++m_onlineMatched == kOnlineLength) {
+            m_online = true;
+            finishOutcome(events);
+            return true;
+        }
+    } else {
+        m_onlineMatched = (u == u'o') ? 1 : 0;
+    }
+    if (m_statusLength == kMaxField)
+        finishOutcome(events);
+    return true;
+}
+
+void ReplyReader::readAddress(char16_t u)
+{
     if (!m_openMarkers.empty()) {
         if (u == u':') {
-            const qint64 begin = m_openMarkers.front();
-            const qsizetype length = m_pos - begin;
-            // A colon right after the marker ends that marker without an outcome.
-            if (length > 0) {
-                m_address = QString::fromUtf16(m_window.data() + (begin - m_windowBase), length);
-                m_inStatus = true;
-                m_statusLength = 0;
-                m_onlineMatched = 0;
-                m_online = false;
-            }
-            m_openMarkers.clear();
-            m_windowSize = 0;
-            m_markerMatched = 0;
-            return true;
+            beginStatusText();
+            return;
         }
         Q_ASSERT(m_windowSize < qsizetype(m_window.size()));
         m_window[m_windowSize++] = u;
     }
+    matchMarker(u);
+    boundOpenMarkers();
+}
 
-    if (u == kMarker[m_markerMatched]) {
-        if (++m_markerMatched == kMarkerLength) {
-            m_markerMatched = 0;
-            if (m_openMarkers.empty()) {
-                m_windowSize = 0;
-                m_windowBase = m_pos + 1;
-            }
-            m_openMarkers.push_back(m_pos + 1);
-        }
-    } else {
-        m_markerMatched = (u == u's') ? 1 : 0;
+void ReplyReader::beginStatusText()
+{
+    const qint64 begin = m_openMarkers.front();
+    const qsizetype length = m_pos - begin;
+    // A colon right after the marker ends that marker without an outcome.
+    if (length > 0) {
+        m_address = QString::fromUtf16(m_window.data() + (begin - m_windowBase), length);
+        m_inStatus = true;
+        m_statusLength = 0;
+        m_onlineMatched = 0;
+        m_online = false;
     }
+    m_openMarkers.clear();
+    m_windowSize = 0;
+    m_markerMatched = 0;
+}
 
+void ReplyReader::matchMarker(char16_t u)
+{
+    if (u != kMarker[m_markerMatched]) {
+        m_markerMatched = (u == u's') ? 1 : 0;
+        return;
+    }
+    if (++m_markerMatched < kMarkerLength)
+        return;
+    m_markerMatched = 0;
+    if (m_openMarkers.empty()) {
+        m_windowSize = 0;
+        m_windowBase = m_pos + 1;
+    }
+    m_openMarkers.push_back(m_pos + 1);
+}
+
+void ReplyReader::boundOpenMarkers()
+{
     // A marker whose address has outgrown the bound without a colon is dropped.
     while (!m_openMarkers.empty() && m_pos + 1 - m_openMarkers.front() > kMaxField)
         m_openMarkers.pop_front();
@@ -190,7 +211,6 @@ bool ReplyReader::readMarker(QChar c, QList<ReplyEvent> &events)
         m_windowSize -= dead;
         m_windowBase += dead;
     }
-    return true;
 }
 
 ReplyReader::Result ReplyReader::endOfStream(Phase phase)

@@ -71,8 +71,16 @@ private:
     void readPageStart(QChar c, QList<ReplyEvent> &events);
     void readCookie(QChar c, QList<ReplyEvent> &events);
     void finishCookieLine(QList<ReplyEvent> &events);
-    // Returns false when c ends the status text without belonging to it.
+    // Within a page: the status text once a marker's address has ended, else the marker and its
+    // address. Returns false when c ends the status text without belonging to it.
     bool readMarker(QChar c, QList<ReplyEvent> &events);
+    bool readStatusText(char16_t u, QList<ReplyEvent> &events);
+    void readAddress(char16_t u);
+    // The colon that ends the oldest open marker's address: its status text begins.
+    void beginStatusText();
+    void matchMarker(char16_t u);
+    // Drops markers whose address outgrew kMaxField and compacts the window behind them.
+    void boundOpenMarkers();
     void finishOutcome(QList<ReplyEvent> &events);
     void forgetHalfReadPage();
     void forgetHalfReadMarker();
