@@ -443,7 +443,7 @@ void TestTray::closeRequests_data()
     QTest::newRow("close box while shown") << true << false << frmDDNS::vbFormControlMenu << true;
     QTest::newRow("close box while minimised") << false << false << frmDDNS::vbFormControlMenu << false;
     QTest::newRow("close box after Exit") << true << true << frmDDNS::vbFormControlMenu << false;
-    for (qint16 reason : {frmDDNS::vbFormCode, frmDDNS::vbAppWindows, qint16(3), qint16(4)}) {
+    for (qint16 reason : {qint16(1), frmDDNS::vbAppWindows, qint16(3), qint16(4)}) {
         QTest::addRow("reason %d while shown", reason) << true << false << reason << false;
         QTest::addRow("reason %d in the tray", reason) << false << false << reason << false;
     }

@@ -102,7 +102,7 @@ void frmDDNS::ClearError()
 
 void frmDDNS::OnLoginSucceeded()
 {
-    lblError->setText(QStringLiteral("-"));
+    ClearError();
     lblMessage->setText(QString());
     ShowServiceStatus(STATUS_ONLINE);
 }

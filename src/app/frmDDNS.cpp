@@ -323,7 +323,6 @@ void frmDDNS::start()
 void frmDDNS::Form_Load()
 {
     // Steps 1 and 2 are not guarded: without its background picture the program does not start.
-    AutoRedraw = true;
     Picture = LoadPicture(m_services.appPath() + QStringLiteral("/icons/bg_small.bmp"));
     update();
 
@@ -392,8 +391,8 @@ void frmDDNS::setWindowStateValue(int state)
 
 void frmDDNS::reportAndEnd(int number, const QString &description)
 {
+    // m_ending keeps every handler, the timer's too, from running while the box is up.
     m_ending = true;
-    Timer1->stop();
     m_services.messageBox(QStringLiteral("Error %1: %2").arg(number).arg(description), DesktopServices::Icon::Stop);
     endNow(1);
 }

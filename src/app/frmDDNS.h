@@ -53,7 +53,6 @@ public:
 
     // Close reasons: 0 is the user's own close box or control menu.
     static constexpr qint16 vbFormControlMenu = 0;
-    static constexpr qint16 vbFormCode = 1;
     static constexpr qint16 vbAppWindows = 2;
     static constexpr qint16 vbAppTaskManager = 3;
 
@@ -139,7 +138,6 @@ public:
     // Received text that the reply reader carries from one delivery to the next.
     ReplyReader replyReader;
 
-    bool AutoRedraw = false;
     QPixmap Picture;
 
     // --- Controls -------------------------------------------------------------------------------

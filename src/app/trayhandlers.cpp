@@ -64,7 +64,7 @@ void frmDDNS::Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode)
     const int state = WindowState();
     if (UnloadMode == vbFormControlMenu && state != vbMinimized && !blnExiting) {
         setWindowStateValue(vbMinimized);
-        Cancel = blnExiting ? 0 : 1;
+        Cancel = 1;
     }
 }
 

@@ -240,20 +240,14 @@ void QtWinsock::Connect()
 
 void QtWinsock::connectTo(const QList<QHostAddress> &addresses)
 {
-    // The local port is always 0 here: the system picks one.
     m_state = sckConnecting;
     m_connector->start(addresses, static_cast<quint16>(m_remotePort));
 }
 
 QString QtWinsock::LocalIP() const
 {
-    auto text = [](const QHostAddress &address) {
-        bool mapped = false;
-        const quint32 v4 = address.toIPv4Address(&mapped);
-        return mapped ? QHostAddress(v4).toString() : address.toString();
-    };
     if (m_state == sckConnected && !m_socket->localAddress().isNull())
-        return text(m_socket->localAddress());
+        return unmapped(m_socket->localAddress()).toString();
     const QList<QHostAddress> all = QNetworkInterface::allAddresses();
     for (const QHostAddress &address : all) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())

@@ -27,7 +27,8 @@ public:
     void setRemoteHost(const QString &host) override { m_remoteHost = host; }
     qint32 RemotePort() const override { return m_remotePort; }
     void setRemotePort(qint32 port) override { m_remotePort = port; }
-    void setLocalPort(qint32 port) override { m_localPort = port; }
+    // The system always picks the local port: the program only ever asks for 0.
+    void setLocalPort(qint32 /*port*/) override {}
     void Connect() override;
     QString LocalIP() const override;
     bool isLocalAddressGone() const override;
@@ -64,7 +65,6 @@ private:
     QTimer m_addressSettle;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
-    qint32 m_localPort = 0;
     qint16 m_state = sckClosed;
     // Every attempt gets a number so that an event queued for an attempt that Close() has since
     // dropped is never delivered.

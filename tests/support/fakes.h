@@ -165,9 +165,7 @@ public:
 
     bool Shell_NotifyIcon(Operation operation, const NOTIFYICONDATA &nid) override
     {
-        calls << (operation == NIM_ADD      ? QStringLiteral("add")
-                  : operation == NIM_DELETE ? QStringLiteral("delete")
-                                            : QStringLiteral("modify"));
+        calls << (operation == NIM_ADD ? QStringLiteral("add") : QStringLiteral("delete"));
         if (!available)
             return false;
         if (operation == NIM_ADD) {
