@@ -753,7 +753,7 @@ void TestTray::realNotificationAreaAddsARefusedIconAgain()
 
     // Ten checks, two seconds apart, and then two once the watch is over.
     for (int check = 1; check <= 10; ++check)
-        area.checkIconStands(check * QtNotificationArea::iconCheckIntervalMs);
+        area.checkIconStands(qint64{check} * QtNotificationArea::iconCheckIntervalMs);
     area.checkIconStands(QtNotificationArea::iconWatchMs);
     area.checkIconStands(QtNotificationArea::iconWatchMs + QtNotificationArea::iconCheckIntervalMs);
     qInstallMessageHandler(g_nextHandler);

@@ -28,9 +28,10 @@ class Winsock;
 
 // The program's one window. It owns the state of the update exchange, every control, the socket,
 // the timer and the tray record. Its handlers live in one file per topic beside this one (start-up
-// and wiring, settings, exchange, tray, status); each reads the controls, calls the subsystem below
-// and applies the result. Handlers are named after their control and event, and are public so that
-// the program's own handlers and the tests can call them directly, as plain procedures.
+// and wiring, settings, the connection's supervision, the exchange, tray, status); each reads the
+// controls, calls the subsystem below and applies the result. Handlers are named after their
+// control and event, and are public so that the program's own handlers and the tests can call them
+// directly, as plain procedures.
 class frmDDNS : public QWidget
 {
     Q_OBJECT
