@@ -37,8 +37,8 @@ tidy)
     [[ -n "$files" ]] || return 0
     # A cross compiler's target and C++ library, which clang does not find by itself from its name.
     local compiler args=()
-    compiler=$(sed -n 's/^ *"command": "\([^ ]*\) .*/\1/p' "$dir/compile_commands.json" | head -n 1)
-    if [[ -n "$skip" && -n "$compiler" ]]; then
+    if [[ -n "$skip" ]]; then
+      compiler=$(grep -m 1 '"command":' "$dir/compile_commands.json" | sed 's/^ *"command": "\([^ ]*\) .*/\1/')
       args+=("--extra-arg-before=--target=$("$compiler" -dumpmachine)" --extra-arg=-nostdinc++)
       while read -r include; do
         args+=("--extra-arg=-isystem$include")
