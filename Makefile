@@ -6,7 +6,9 @@ CMAKE_ARGS ?=
 # No "Entering directory" lines, here or in the make that cmake runs (it inherits MAKEFLAGS).
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run demo test clean
+# Every target names a task, none a file.
+.PHONY: all deps configure build run demo test bench chaos test-sanitize fuzz install uninstall \
+  format format-check tidy package windows-configure windows test-windows clean
 
 all: build
 
@@ -40,7 +42,6 @@ test: build
 
 # Footprint benchmarks: the client beside a bare Qt tray program, each figure printed with its
 # target (a few minutes; needs no display of its own).
-.PHONY: bench
 bench: build
 	@bash bench/run-bench.sh $(BUILD)
 
@@ -49,7 +50,6 @@ bench: build
 # fails when it took longer than 40 s or knocked too hard. The same seed gives the same schedule.
 MINUTES ?= 5
 SEED    ?= 1
-.PHONY: chaos
 chaos: configure
 	cmake --build $(BUILD) -j $(JOBS) --target vestrel-chaos ddns-sim
 	python3 tests/chaos/chaos.py --build $(BUILD) --minutes $(MINUTES) --seed $(SEED)
@@ -63,7 +63,6 @@ test-sanitize: deps
 # The fuzz targets under libFuzzer (clang, in $(BUILD)-fuzz), each run for FUZZ_SECONDS from its
 # committed corpus in fuzz/corpus/; an input that breaks an invariant fails the run and is kept.
 FUZZ_SECONDS ?= 60
-.PHONY: fuzz
 fuzz: deps
 	cmake -S . -B $(BUILD)-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVESTREL_FUZZ=ON -DVESTREL_BUILD_TESTS=OFF \
 	  -DVESTREL_BUILD_BENCH=OFF -DVESTREL_WERROR=$(WERROR) $(CMAKE_ARGS)
@@ -84,8 +83,9 @@ format: deps
 format-check: deps
 	bash scripts/lint.sh format-check
 
+# Also the Windows files, where the Windows build has been configured (make windows-configure).
 tidy: build
-	bash scripts/lint.sh tidy $(BUILD)
+	bash scripts/lint.sh tidy $(BUILD) $(WINDOWS_BUILD)
 
 package: build
 	cd $(BUILD) && cpack
@@ -98,13 +98,12 @@ QT_WINDOWS_ARCHIVE ?=
 # Signing (scripts/windows/sign.sh): a PKCS#12 certificate and a file holding its password, by
 # path, and a time-stamping server's URL only if one is named. None given: nothing is signed.
 export VESTREL_SIGN_PKCS12 VESTREL_SIGN_PASSWORD_FILE VESTREL_SIGN_TIMESTAMP
-.PHONY: windows-configure windows test-windows
 
 windows-configure:
 	@bash scripts/install-deps.sh windows
 	qt=$$(bash scripts/windows/qt.sh $(QT_WINDOWS_ARCHIVE)) && \
 	  "$$qt/bin/qt-cmake" -G Ninja -S . -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DVESTREL_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
+	  -DVESTREL_WERROR=$(WERROR) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_ARGS) >/dev/null
 
 windows: windows-configure
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target vestrel

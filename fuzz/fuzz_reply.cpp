@@ -29,7 +29,7 @@ struct Outcome {
 struct Reading {
     QList<Outcome> outcomes;
     // Where the login phase changes: how much text must have arrived, and the new phase.
-    QList<std::pair<qsizetype, qint16>> phaseChanges;
+    QList<std::pair<qsizetype, ReplyReader::Phase>> phaseChanges;
     // The address of a status whose text was still open when the reply ended.
     std::optional<QString> openAddress;
 };
@@ -71,7 +71,7 @@ Reading readWhole(const QString &text)
         const qsizetype page = pageStartEnd(text, pos);
         if (page < 0)
             return r;
-        r.phaseChanges.append({page, 1});
+        r.phaseChanges.append({page, ReplyReader::Phase::InPage});
         pos = page;
         for (;;) {
             const qsizetype m = text.indexOf(marker, pos);
@@ -107,7 +107,7 @@ Reading readWhole(const QString &text)
             }
             const qsizetype completeAt = online || full ? end : end + 1;
             r.outcomes.append({completeAt, text.mid(address, colon - address), online});
-            r.phaseChanges.append({completeAt, 0});
+            r.phaseChanges.append({completeAt, ReplyReader::Phase::BeforePage});
             pos = end;
             break;
         }
@@ -136,11 +136,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // reading says what any part received so far gives.
     const Reading whole = readWhole(reply);
     ReplyReader reader;
-    qint16 phase = 0;
+    ReplyReader::Phase phase = ReplyReader::Phase::BeforePage;
     qsizetype read = 0;
     qsizetype outcomesFound = 0;
     qsizetype phaseChangesPassed = 0;
-    qint16 expectedPhase = 0;
+    ReplyReader::Phase expectedPhase = ReplyReader::Phase::BeforePage;
     for (std::size_t i = 0; read < reply.size(); ++i) {
         const std::uint8_t code = sizes[i % sizeCount];
         const qsizetype want = code < 224 ? code + 1 : (code - 223) * 256;
@@ -151,7 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             read += n;
             phase = result.phase;
 
-            FUZZ_CHECK(phase == 0 || phase == 1, "the login phase is 0 or 1");
+            FUZZ_CHECK(phase == ReplyReader::Phase::BeforePage || phase == ReplyReader::Phase::InPage,
+                       "the login phase is 0 or 1");
             while (phaseChangesPassed < whole.phaseChanges.size()
                    && whole.phaseChanges[phaseChangesPassed].first <= read)
                 expectedPhase = whole.phaseChanges[phaseChangesPassed++].second;
@@ -191,7 +192,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(end.events.isEmpty(), "a stream that ends with no status open completes nothing more");
     }
     // The login phase is the caller's and outlives the connection; only a judged status moves it.
-    FUZZ_CHECK(end.phase == (whole.openAddress ? 0 : phase), "the stream's end moves the phase only by an outcome");
+    FUZZ_CHECK(end.phase == (whole.openAddress ? ReplyReader::Phase::BeforePage : phase),
+               "the stream's end moves the phase only by an outcome");
     FUZZ_CHECK(reader.carriedSize() == 0, "nothing is carried past the end of a stream");
     return 0;
 }

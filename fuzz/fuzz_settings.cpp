@@ -1,7 +1,7 @@
 // config.dat as values, whatever it holds: reading gives all four fields, each as its line reads with
 // the outer spaces removed, or a failure; what was read is written back as the same account; the
 // bytes of any account, line breaks in its fields included, are exactly four CR LF lines; a write
-// cut short is reported. No window: the window's side is tst_settings'.
+// cut short is reported. No window: the window's side is tst_settingshandlers'.
 //
 // Input: the bytes of config.dat. Cut in three, the same bytes are also the fields of an account as
 // typed; the last two bytes say where a write fails.

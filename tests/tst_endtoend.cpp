@@ -698,7 +698,7 @@ void TestEndToEnd::splitReplyStillGivesTheOutcome()
     QCOMPARE(w->lblMyIP->text(), QStringLiteral("127.0.0.3"));
     // Once every piece is in, the outcome's error text still stands: every cut lies before the end
     // of the status text, so no later data arrival clears it.
-    QTest::qWait(ServiceSimulator::kPieceDelayMs * (offsets.size() + 2));
+    QTest::qWait(static_cast<int>(ServiceSimulator::kPieceDelayMs * (offsets.size() + 2)));
     QCOMPARE(w->lblError->text(), ok ? QStringLiteral("-") : QStringLiteral("Login Failed"));
 
     w.tick();

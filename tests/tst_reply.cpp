@@ -7,7 +7,9 @@
 
 namespace {
 
-QList<ReplyEvent> feedPieces(ReplyReader &reader, qint16 &phase, const QString &text, const QList<qsizetype> &cuts)
+using Phase = ReplyReader::Phase;
+
+QList<ReplyEvent> feedPieces(ReplyReader &reader, Phase &phase, const QString &text, const QList<qsizetype> &cuts)
 {
     QList<ReplyEvent> all;
     qsizetype from = 0;
@@ -24,7 +26,7 @@ QList<ReplyEvent> feedPieces(ReplyReader &reader, qint16 &phase, const QString &
     return all;
 }
 
-QList<ReplyEvent> feedWhole(const QString &text, qint16 phase = 0)
+QList<ReplyEvent> feedWhole(const QString &text, Phase phase = Phase::BeforePage)
 {
     ReplyReader reader;
     return feedPieces(reader, phase, text, {});
@@ -40,7 +42,7 @@ const ReplyEvent kPageStart{ReplyEvent::Kind::PageStart, QString(), false};
 // One reader fed text after text, each in the phase the one before left, as the window feeds it.
 struct Stream {
     ReplyReader reader;
-    qint16 phase = 0;
+    Phase phase = Phase::BeforePage;
 
     QList<ReplyEvent> feed(const QByteArray &bytes)
     {
@@ -106,13 +108,13 @@ void TestReply::readerFindsTheSameHoweverCut()
 
     for (qsizetype cut = 1; cut < reply.size(); ++cut) {
         ReplyReader reader;
-        qint16 phase = 0;
+        Phase phase = Phase::BeforePage;
         QCOMPARE(feedPieces(reader, phase, reply, {cut}), expected);
     }
     for (qsizetype a = 1; a < reply.size(); a += 7) {
         for (qsizetype b = a + 1; b < reply.size(); b += 3) {
             ReplyReader reader;
-            qint16 phase = 0;
+            Phase phase = Phase::BeforePage;
             QCOMPARE(feedPieces(reader, phase, reply, {a, b}), expected);
         }
     }
@@ -120,7 +122,7 @@ void TestReply::readerFindsTheSameHoweverCut()
     for (qsizetype i = 1; i < reply.size(); ++i)
         everyChar.append(i);
     ReplyReader reader;
-    qint16 phase = 0;
+    Phase phase = Phase::BeforePage;
     QCOMPARE(feedPieces(reader, phase, reply, everyChar), expected);
 
     // The same reader goes on with the next reply on the same connection.
@@ -150,30 +152,30 @@ void TestReply::readerDropsAnOverlongAddress()
 {
     QFETCH(QString, text);
     QFETCH(QList<ReplyEvent>, expected);
-    QCOMPARE(feedWhole(text, 1), expected);
+    QCOMPARE(feedWhole(text, Phase::InPage), expected);
     ReplyReader reader;
-    qint16 phase = 1;
+    Phase phase = Phase::InPage;
     QCOMPARE(feedPieces(reader, phase, text, {3, 100, 255, 258, 262}), expected);
 }
 
 void TestReply::readerStaysBoundedUnderFlood_data()
 {
     QTest::addColumn<QByteArray>("flood");
-    QTest::addColumn<qint16>("phase");
+    QTest::addColumn<Phase>("phase");
 
-    QTest::newRow("random bytes") << noise(4 << 20, false, 1) << qint16(0);
-    QTest::newRow("random with fragments, page") << noise(4 << 20, true, 2) << qint16(0);
-    QTest::newRow("random with fragments, marker") << noise(4 << 20, true, 3) << qint16(1);
-    QTest::newRow("endless Set-Cookie line") << "Set-Cookie: a=" + QByteArray(4 << 20, 'b') << qint16(0);
-    QTest::newRow("markers without a colon") << QByteArray("s5555").repeated(1 << 20) << qint16(1);
-    QTest::newRow("endless address") << "<html>s5555" + QByteArray(4 << 20, '7') << qint16(0);
-    QTest::newRow("endless status text") << "<html>s55551.2.3.4:" + QByteArray(4 << 20, 'o') << qint16(0);
+    QTest::newRow("random bytes") << noise(4 << 20, false, 1) << Phase::BeforePage;
+    QTest::newRow("random with fragments, page") << noise(4 << 20, true, 2) << Phase::BeforePage;
+    QTest::newRow("random with fragments, marker") << noise(4 << 20, true, 3) << Phase::InPage;
+    QTest::newRow("endless Set-Cookie line") << "Set-Cookie: a=" + QByteArray(4 << 20, 'b') << Phase::BeforePage;
+    QTest::newRow("markers without a colon") << QByteArray("s5555").repeated(1 << 20) << Phase::InPage;
+    QTest::newRow("endless address") << "<html>s5555" + QByteArray(4 << 20, '7') << Phase::BeforePage;
+    QTest::newRow("endless status text") << "<html>s55551.2.3.4:" + QByteArray(4 << 20, 'o') << Phase::BeforePage;
 }
 
 void TestReply::readerStaysBoundedUnderFlood()
 {
     QFETCH(QByteArray, flood);
-    QFETCH(qint16, phase);
+    QFETCH(Phase, phase);
 
     const QString text = QString::fromLatin1(flood);
     ReplyReader reader;
@@ -183,7 +185,7 @@ void TestReply::readerStaysBoundedUnderFlood()
         largest = qMax(largest, reader.carriedSize());
     }
     QVERIFY2(largest <= ReplyReader::kMaxCarry, QByteArray::number(largest).constData());
-    QVERIFY(phase == 0 || phase == 1);
+    QVERIFY(phase == Phase::BeforePage || phase == Phase::InPage);
 
     // Once the flood is over, a reply is read as usual.
     const QString after = QString(300, u'x') + QStringLiteral("\r\n") + QString::fromLatin1(kReply);
@@ -216,7 +218,7 @@ void TestReply::pageStart()
     Stream s;
     QCOMPARE(s.feed("HTTP/1.1 200 OK\r\n\r\n" + text + "\r\n"),
              recognised ? QList<ReplyEvent>{kPageStart} : QList<ReplyEvent>{});
-    QCOMPARE(s.phase, qint16(recognised ? 1 : 0));
+    QCOMPARE(s.phase, recognised ? Phase::InPage : Phase::BeforePage);
 }
 
 void TestReply::markerBeforePageStartIsIgnored()
@@ -224,11 +226,11 @@ void TestReply::markerBeforePageStartIsIgnored()
     Stream s;
     QCOMPARE(s.feed("HTTP/1.1 200 OK\r\nX-Status: s5555198.51.100.1:online\r\n\r\n<html>\r\n"),
              QList<ReplyEvent>{kPageStart});
-    QCOMPARE(s.phase, qint16(1));
+    QCOMPARE(s.phase, Phase::InPage);
 
     QCOMPARE(s.feed("s5555203.0.113.7:offline<br>\r\n"),
              QList<ReplyEvent>{outcome(QStringLiteral("203.0.113.7"), false)});
-    QCOMPARE(s.phase, qint16(0));
+    QCOMPARE(s.phase, Phase::BeforePage);
 }
 
 void TestReply::statusText_data()
@@ -258,19 +260,19 @@ void TestReply::statusText()
     Stream s;
     QCOMPARE(s.feed("HTTP/1.1 200 OK\r\n\r\n<html>\r\n<body>s5555203.0.113.7:" + status + "\r\n</body></html>\r\n"),
              (QList<ReplyEvent>{kPageStart, outcome(QStringLiteral("203.0.113.7"), online)}));
-    QCOMPARE(s.phase, qint16(0));
+    QCOMPARE(s.phase, Phase::BeforePage);
 }
 
 void TestReply::emptyAddressKeepsWaiting()
 {
     Stream s;
     QCOMPARE(s.feed("<html>\r\ns5555:online<br>\r\n"), QList<ReplyEvent>{kPageStart});
-    QCOMPARE(s.phase, qint16(1));
+    QCOMPARE(s.phase, Phase::InPage);
 
     // The next marker, even without a new page start, is taken.
     QCOMPARE(s.feed("s5555198.51.100.2:online<br>\r\n"),
              QList<ReplyEvent>{outcome(QStringLiteral("198.51.100.2"), true)});
-    QCOMPARE(s.phase, qint16(0));
+    QCOMPARE(s.phase, Phase::BeforePage);
 }
 
 void TestReply::secondMarkerNeedsANewPage()
@@ -278,14 +280,14 @@ void TestReply::secondMarkerNeedsANewPage()
     Stream s;
     QCOMPARE(s.feed("<html>s5555198.51.100.1:offline<br>s5555198.51.100.2:online<br></html>\r\n"),
              (QList<ReplyEvent>{kPageStart, outcome(QStringLiteral("198.51.100.1"), false)}));
-    QCOMPARE(s.phase, qint16(0));
+    QCOMPARE(s.phase, Phase::BeforePage);
 
     QCOMPARE(s.feed("s5555198.51.100.3:online<br>\r\n"), QList<ReplyEvent>{});
-    QCOMPARE(s.phase, qint16(0));
+    QCOMPARE(s.phase, Phase::BeforePage);
 
     QCOMPARE(s.feed("<html>s5555198.51.100.4:online<br></html>\r\n"),
              (QList<ReplyEvent>{kPageStart, outcome(QStringLiteral("198.51.100.4"), true)}));
-    QCOMPARE(s.phase, qint16(0));
+    QCOMPARE(s.phase, Phase::BeforePage);
 }
 
 void TestReply::cookieCapture_data()
@@ -360,14 +362,14 @@ void TestReply::statusAtTheEndOfTheStream()
     const QList<ReplyEvent> expected{kPageStart, outcome(QStringLiteral("203.0.113.7"), online)};
     for (qsizetype cut = 0; cut <= text.size(); ++cut) {
         ReplyReader reader;
-        qint16 phase = 0;
+        Phase phase = Phase::BeforePage;
         QList<ReplyEvent> events = feedPieces(reader, phase, text, {cut});
-        QCOMPARE(phase, qint16(knownAtOnce ? 0 : 1));
+        QCOMPARE(phase, knownAtOnce ? Phase::BeforePage : Phase::InPage);
         QCOMPARE(events.size(), knownAtOnce ? 2 : 1);
         const ReplyReader::Result end = reader.endOfStream(phase);
         events += end.events;
         QCOMPARE(events, expected);
-        QCOMPARE(end.phase, qint16(0));
+        QCOMPARE(end.phase, Phase::BeforePage);
         QCOMPARE(reader.carriedSize(), 0);
         QVERIFY(reader.endOfStream(end.phase).events.isEmpty());
     }

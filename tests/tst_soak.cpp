@@ -44,7 +44,7 @@ constexpr int kWarmTick = 500;
 // Heap in use is sampled every kSampleEvery ticks; a leak grows it from one quarter of the run to
 // the next, while what the allocator keeps from a multi-megabyte reply does not count at all.
 constexpr int kSampleEvery = 500;
-constexpr qint64 kMaxHeapGrowth = 128 * 1024;
+constexpr qint64 kMaxHeapGrowth = qint64{128} * 1024;
 constexpr quint32 kSeed = 20240611;
 
 // Bytes the program holds on the heap: small blocks in use plus mmapped large ones. Freed memory
@@ -53,7 +53,7 @@ qint64 heapInUse()
 {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
     const struct mallinfo2 info = mallinfo2();
-    return qint64(info.uordblks + info.hblkhd);
+    return qint64(info.uordblks) + qint64(info.hblkhd);
 #else
     return -1;
 #endif
@@ -92,8 +92,8 @@ public:
         connect(&m_dripTimer, &QTimer::timeout, this, &UnrulyServer::dripOne);
         // The body of the multi-megabyte reply: page text with nothing the client looks for.
         QByteArray line = "<p>lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod</p>\r\n";
-        m_hugeBody.reserve(3 * 1024 * 1024);
-        while (m_hugeBody.size() < 3 * 1024 * 1024 - line.size())
+        m_hugeBody.reserve(qsizetype{3} * 1024 * 1024);
+        while (m_hugeBody.size() < qsizetype{3} * 1024 * 1024 - line.size())
             m_hugeBody += line;
     }
 
@@ -665,7 +665,8 @@ void TestSoak::thousandsOfTicksAgainstAnUnrulyServer()
     for (auto it = server.modesUsed.cbegin(); it != server.modesUsed.cend(); ++it)
         qInfo("soak: %d connections %s", it.value(), qPrintable(it.key()));
     qInfo("soak: resident memory %.2f MB at tick %d, %.2f MB at tick %d (%+.0f kB), for information",
-          warmResident / 1048576.0, kWarmTick, endResident / 1048576.0, ticks, (endResident - warmResident) / 1024.0);
+          double(warmResident) / 1048576.0, kWarmTick, double(endResident) / 1048576.0, ticks,
+          double(endResident - warmResident) / 1024.0);
     // A leak grows with the ticks; the allocator's high-water mark and whatever a buffer keeps once
     // it has seen a large reply are reached in the first quarter. The smallest figure of a quarter
     // is the one with the least in passing.
@@ -680,7 +681,7 @@ void TestSoak::thousandsOfTicksAgainstAnUnrulyServer()
         heapKb << QString::number(h / 1024);
     qInfo("soak: heap in use every %d ticks (kB): %s", kSampleEvery, qPrintable(heapKb.join(QLatin1Char(' '))));
     qInfo("soak: heap in use, lowest of the second quarter %.0f kB, of the last quarter %.0f kB (%+.1f kB)",
-          secondQuarter / 1024.0, lastQuarter / 1024.0, (lastQuarter - secondQuarter) / 1024.0);
+          double(secondQuarter) / 1024.0, double(lastQuarter) / 1024.0, double(lastQuarter - secondQuarter) / 1024.0);
 
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
     QVERIFY2(server.requestFaults.isEmpty(), qPrintable(server.requestFaults.mid(0, 10).join(QLatin1Char('\n'))));

@@ -422,7 +422,7 @@ void TestSupervisor::connectionWhoseAddressLeftIsReopened_data()
 void TestSupervisor::addressReportWhileUnconnectedConnectsAtOnce()
 {
     Started t; // an attempt is under way
-    t.socket.raiseAddressChange();
+    t.socket.raiseAddressesChanged();
     QVERIFY(t.socket.calls.isEmpty());
 
     t.socket.raiseError(10051, QStringLiteral("Network is unreachable"));
@@ -432,7 +432,7 @@ void TestSupervisor::addressReportWhileUnconnectedConnectsAtOnce()
     t->Timer1->start();
     QTest::qWait(1000);
     const int remaining = t->Timer1->remainingTime();
-    t.socket.raiseAddressChange();
+    t.socket.raiseAddressesChanged();
     QCOMPARE(t.socket.calls, kCloseAndReset + kConnectSequence);
     QVERIFY(t->blnConnecting);
     QVERIFY2(t->Timer1->remainingTime() > remaining, "the tick after the report stays where it was");
@@ -451,12 +451,12 @@ void TestSupervisor::connectionWhoseAddressLeftIsReopened()
     t.socket.calls.clear();
     t.socket.sent.clear();
     // A report while the address is still there changes nothing.
-    t.socket.raiseAddressChange();
+    t.socket.raiseAddressesChanged();
     QVERIFY(t.socket.calls.isEmpty());
 
     t.socket.localAddressGone = true;
     if (reported)
-        t.socket.raiseAddressChange();
+        t.socket.raiseAddressesChanged();
     else
         t->Timer1_Timer();
     QCOMPARE(t.socket.calls, calls);

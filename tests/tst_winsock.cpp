@@ -166,7 +166,7 @@ void TestWinsock::sendDataWhenNotConnectedFails()
     try {
         sock.SendData(QStringLiteral("x"));
         QFAIL("SendData on a closed socket must fail");
-    } catch (const VbError &e) {
+    } catch (const NumberedError &e) {
         QCOMPARE(e.number(), 40006);
     }
 }
@@ -363,22 +363,22 @@ void TestWinsock::backlogWhileThePeerHasNotTakenTheData()
 {
 #if defined(Q_OS_LINUX) || defined(Q_OS_WIN)
     QtWinsock sock;
-    QVERIFY(!sock.SendBacklog());
+    QVERIFY(!sock.hasSendBacklog());
     QTcpSocket *peer = connectAndAccept(sock);
     QVERIFY(peer);
     sock.SendData(QStringLiteral("small request"));
-    QTRY_VERIFY_WITH_TIMEOUT(!sock.SendBacklog(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!sock.hasSendBacklog(), kWait);
     // A peer that takes nothing: the windows fill up and the data waits. Winsock takes the whole
     // send into its own buffer (Windows, Wine 10; Wine 8 takes what the Linux socket takes), so it is
     // the system that has to tell: through SIO_TCP_INFO, or a send buffer over its quota without it.
     peer->setReadBufferSize(1);
     sock.SendData(QString(8 << 20, u'x'));
     QTest::qWait(200);
-    QVERIFY(sock.SendBacklog());
+    QVERIFY(sock.hasSendBacklog());
     QVERIFY(unacknowledgedBytes(sock.findChild<QTcpSocket *>()->socketDescriptor()) > 0);
     peer->setReadBufferSize(0);
     qint64 taken = 0;
-    QTRY_VERIFY_WITH_TIMEOUT((taken += peer->readAll().size()) >= (8 << 20) + 13 && !sock.SendBacklog(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT((taken += peer->readAll().size()) >= (8 << 20) + 13 && !sock.hasSendBacklog(), kWait);
 #else
     QSKIP("the backlog is read with a system's socket option");
 #endif

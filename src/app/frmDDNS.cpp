@@ -421,7 +421,7 @@ void frmDDNS::wireEvents()
     connect(Timer1, &QTimer::timeout, this, [this] { dispatch([this] { Timer1_Timer(); }); });
 
     connect(&Winsock1, &Winsock::ConnectEvent, this, [this] { dispatch([this] { Winsock1_Connect(); }); });
-    connect(&Winsock1, &Winsock::AddressChange, this, [this] { dispatch([this] { Winsock1_AddressChange(); }); });
+    connect(&Winsock1, &Winsock::addressesChanged, this, [this] { dispatch([this] { onAddressesChanged(); }); });
     connect(&Winsock1, &Winsock::DataArrival, this,
             [this](qint32 bytesTotal) { dispatch([this, bytesTotal] { Winsock1_DataArrival(bytesTotal); }); });
     connect(&Winsock1, &Winsock::Error, this,
@@ -444,7 +444,7 @@ void frmDDNS::wireEvents()
         dispatch([this, mouseMessage] { Form_MouseMove(0, 0, static_cast<float>(mouseMessage), 0.0f); });
     });
     connect(&m_tray, &NotificationArea::availabilityChanged, this,
-            [this](bool) { dispatch([this] { Tray_AvailabilityChange(); }); });
+            [this](bool) { dispatch([this] { onTrayAvailabilityChanged(); }); });
 
     Timer1->start();
 }
@@ -466,7 +466,6 @@ void frmDDNS::start()
 void frmDDNS::Form_Load()
 {
     // Steps 1 and 2 are not guarded: without its background picture the program does not start.
-    AutoRedraw = true;
     Picture = LoadPicture(m_services.appPath() + QStringLiteral("/icons/bg_small.bmp"));
     update();
 
@@ -541,8 +540,8 @@ void frmDDNS::setWindowStateValue(int state)
 
 void frmDDNS::reportAndEnd(int number, const QString &description)
 {
+    // m_ending keeps every handler, the timer's too, from running while the box is up.
     m_ending = true;
-    Timer1->stop();
     m_services.messageBox(QStringLiteral("Error %1: %2").arg(number).arg(description), DesktopServices::Icon::Stop);
     endNow(1);
 }

@@ -28,9 +28,10 @@ class Winsock;
 
 // The program's one window. It owns the state of the update exchange, every control, the socket,
 // the timer and the tray record. Its handlers live in one file per topic beside this one (start-up
-// and wiring, settings, exchange, tray, status); each reads the controls, calls the subsystem below
-// and applies the result. Handlers are named after their control and event, and are public so that
-// the program's own handlers and the tests can call them directly, as plain procedures.
+// and wiring, settings, the connection's supervision, the exchange, tray, status); each reads the
+// controls, calls the subsystem below and applies the result. Handlers are named after their
+// control and event, and are public so that the program's own handlers and the tests can call them
+// directly, as plain procedures.
 class frmDDNS : public QWidget
 {
     Q_OBJECT
@@ -53,7 +54,6 @@ public:
 
     // Close reasons: 0 is the user's own close box or control menu.
     static constexpr qint16 vbFormControlMenu = 0;
-    static constexpr qint16 vbFormCode = 1;
     static constexpr qint16 vbAppWindows = 2;
     static constexpr qint16 vbAppTaskManager = 3;
 
@@ -80,7 +80,7 @@ public:
             return;
         try {
             handler();
-        } catch (const VbError &e) {
+        } catch (const NumberedError &e) {
             reportAndEnd(e.number(), e.description());
         } catch (const std::exception &e) {
             reportAndEnd(0, QString::fromLocal8Bit(e.what()));
@@ -96,7 +96,6 @@ public:
     // A later start of the program asked for the window, as Property does. answer learns whether the
     // window was shown: at once, or once an open tray menu has closed; never while the program ends.
     void showOnRequest(std::function<void(bool shown)> answer);
-    void Tray_AvailabilityChange();
     void cmdConnect_Click();
     void chkDisableService_Click();
     void Timer1_Timer();
@@ -104,9 +103,14 @@ public:
     void Winsock1_Error(qint16 Number, const QString &Description, qint32 Scode, const QString &Source,
                         const QString &HelpFile, qint32 HelpContext, bool CancelDisplay);
     void Winsock1_DataArrival(qint32 bytesTotal);
-    void Winsock1_AddressChange();
     void cmdSave_Click();
     void cmdDefault_Click();
+
+    // --- Events the window's first design never had, named in Qt's style ------------------------
+    // The desktop's notification area appeared or went away.
+    void onTrayAvailabilityChanged();
+    // The system reports that the machine's addresses have changed.
+    void onAddressesChanged();
 
     // --- Procedures -----------------------------------------------------------------------------
     void LoadSettings();
@@ -134,12 +138,9 @@ public:
     NOTIFYICONDATA nidTray;
     // Ticks spent on an outstanding connection attempt; belongs to Timer1_Timer alone.
     qint16 intRetryTicks = 0;
-    // Ticks in a row that found a request not yet handed to the system; belongs to Timer1_Timer alone.
-    qint16 intStuckTicks = 0;
     // Received text that the reply reader carries from one delivery to the next.
     ReplyReader replyReader;
 
-    bool AutoRedraw = false;
     QPixmap Picture;
 
     // --- Controls -------------------------------------------------------------------------------
@@ -225,4 +226,6 @@ private:
     // Who asked for the close the system delivers: the user, or another program.
     CloseOrigin m_closeOrigin;
     ExchangeLog m_log;
+    // Ticks in a row that found a request not yet handed to the system; belongs to Timer1_Timer alone.
+    qint16 m_stuckTicks = 0;
 };

@@ -30,7 +30,7 @@ bool InstancePlace::ownedByUs(const QString & /*path*/)
 
 QString InstancePlace::extendedPath(const QString &folder)
 {
-    const QString native = QDir::toNativeSeparators(folder);
+    QString native = QDir::toNativeSeparators(folder);
     if (native.startsWith(QLatin1String("\\\\?\\")))
         return native;
     const QString full = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));

@@ -11,7 +11,7 @@ QString LogPlace::start()
     const QString folder = InstancePlace::defaultPlace();
     if (folder.isEmpty())
         return QString();
-    const QString path = QDir(folder).filePath(QStringLiteral("vestrel.log"));
+    QString path = QDir(folder).filePath(QStringLiteral("vestrel.log"));
     installLogFile(path);
     return path;
 }

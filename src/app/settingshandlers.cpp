@@ -51,8 +51,8 @@ void openForReading(QFile &file, const QString &path)
     if (file.open(QIODevice::ReadOnly))
         return;
     if (!QFileInfo::exists(path))
-        throw VbError(Err::FileNotFound, QStringLiteral("File not found"));
-    throw VbError(Err::PathFileAccess, QStringLiteral("Path/File access error"));
+        throw NumberedError(Err::FileNotFound, QStringLiteral("File not found"));
+    throw NumberedError(Err::PathFileAccess, QStringLiteral("Path/File access error"));
 }
 
 void openForWriting(QSaveFile &file, const QString &path)
@@ -61,12 +61,12 @@ void openForWriting(QSaveFile &file, const QString &path)
     file.setFileName(path);
     if (!file.open(QIODevice::WriteOnly)) {
         if (!QFileInfo(QFileInfo(path).absolutePath()).isDir())
-            throw VbError(Err::PathNotFound, QStringLiteral("Path not found"));
-        throw VbError(Err::PathFileAccess, QStringLiteral("Path/File access error"));
+            throw NumberedError(Err::PathNotFound, QStringLiteral("Path not found"));
+        throw NumberedError(Err::PathFileAccess, QStringLiteral("Path/File access error"));
     }
     // Private before a byte of the account is in it.
     if (PrivateFile::restrict(file, existed) == PrivateFile::Outcome::Failed)
-        throw VbError(Err::PathFileAccess, QStringLiteral("Path/File access error"));
+        throw NumberedError(Err::PathFileAccess, QStringLiteral("Path/File access error"));
 }
 
 } // namespace
@@ -140,7 +140,7 @@ void frmDDNS::cmdSave_Click()
         // Flushed here: a write that fails while commit() closes the file goes unnoticed there, and
         // the file cut short would replace the account.
         if (!writeAccount(file, account) || !file.flush())
-            throw VbError(Err::DeviceIo, QStringLiteral("Device I/O error"));
+            throw NumberedError(Err::DeviceIo, QStringLiteral("Device I/O error"));
     });
     const bool writeFailed = step.failed();
     if (writeFailed) {
@@ -151,7 +151,7 @@ void frmDDNS::cmdSave_Click()
     // The commit replaces the old file; should that fail, the old file stays and the user is told.
     step([&] {
         if (!file.commit())
-            throw VbError(Err::DeviceIo, QStringLiteral("Device I/O error"));
+            throw NumberedError(Err::DeviceIo, QStringLiteral("Device I/O error"));
     });
     if (!step.failed()) {
         qCInfo(lcSettings, "account saved to %s", qUtf8Printable(QDir::toNativeSeparators(path)));

@@ -68,7 +68,7 @@ QString SingleInstance::defaultPlace()
 SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience)
 {
     if (m_place.isEmpty()) {
-        qCWarning(lcTray) << "no folder of this user's own for the lock - starting without the one-at-a-time guard";
+        qCWarning(lcInstance) << "no folder of this user's own for the lock - starting without the one-at-a-time guard";
         return Claim::Start;
     }
     const QDeadlineTimer deadline(patience);
@@ -80,11 +80,11 @@ SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience)
         }
         if (m_lock.error() != QLockFile::LockFailedError) {
             // No lock can be made here at all: a client without the guard beats no client.
-            qCWarning(lcTray) << "cannot create" << lockPath() << "- starting without the one-at-a-time guard";
+            qCWarning(lcInstance) << "cannot create" << lockPath() << "- starting without the one-at-a-time guard";
             return Claim::Start;
         }
         if (!InstancePlace::ownedByUs(lockPath()) || !InstancePlace::ownedByUs(socketPath())) {
-            qCWarning(lcTray) << lockPath() << "belongs to another user - starting without the one-at-a-time guard";
+            qCWarning(lcInstance) << lockPath() << "belongs to another user - starting without the one-at-a-time guard";
             return Claim::Start;
         }
         // Qt judges a holder by the process ID in the lock, and an ID is reused: by this very start
@@ -94,21 +94,22 @@ SingleInstance::Claim SingleInstance::claim(std::chrono::milliseconds patience)
         qint64 holder = 0;
         const bool named = m_lock.getLockInfo(&holder, nullptr, nullptr);
         if (named && m_lock.removeStaleLockFile()) {
-            qCInfo(lcTray) << "removed the lock of a copy that has ended (it named process" << holder << ")";
+            qCInfo(lcInstance) << "removed the lock of a copy that has ended (it named process" << holder << ")";
             continue;
         }
         switch (askToShow(deadline, named ? holder : 0)) {
         case Asked::Shown:
             return Claim::Shown;
         case Asked::Impostor:
-            qCWarning(lcTray) << "the socket" << socketPath() << "is served by a process other than the copy running in"
-                              << m_folder << "(process" << holder << "); not asking it, and not starting another";
+            qCWarning(lcInstance) << "the socket" << socketPath()
+                                  << "is served by a process other than the copy running in" << m_folder << "(process"
+                                  << holder << "); not asking it, and not starting another";
             return Claim::Impostor;
         case Asked::NoAnswer:
             break;
         }
         if (deadline.hasExpired()) {
-            qCWarning(lcTray) << "the copy running in" << m_folder << "does not answer; not starting another";
+            qCWarning(lcInstance) << "the copy running in" << m_folder << "does not answer; not starting another";
             return Claim::NoAnswer;
         }
         // The holder has the lock but is not listening yet, or is on its way out.
@@ -122,8 +123,8 @@ void SingleInstance::listen()
     QLocalServer::removeServer(socketPath());
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server.listen(socketPath())) {
-        qCWarning(lcTray) << "cannot listen on" << socketPath() << m_server.errorString()
-                          << "- a second start cannot bring up the window";
+        qCWarning(lcInstance) << "cannot listen on" << socketPath() << m_server.errorString()
+                              << "- a second start cannot bring up the window";
         return;
     }
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptRequests);

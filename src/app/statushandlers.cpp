@@ -13,7 +13,7 @@ void frmDDNS::ShowServiceStatus(qint32 status)
     QPixmap picture;
     try {
         picture = LoadPicture(services().appPath() + QStringLiteral("/icons/") + look.pictureFile);
-    } catch (const VbError &) {
+    } catch (const NumberedError &) {
         return;
     }
     imgStatus->setPixmap(picture);

@@ -54,7 +54,7 @@ void frmDDNS::Form_Resize()
 // belongs now, as at start-up: into the tray behind its icon when there is one, on the taskbar when
 // there is none (its icon went with the area). A window the user has open is left alone; its icon is
 // added when it is next minimised.
-void frmDDNS::Tray_AvailabilityChange()
+void frmDDNS::onTrayAvailabilityChanged()
 {
     Form_Resize();
 }
@@ -64,7 +64,7 @@ void frmDDNS::Form_QueryUnload(qint16 &Cancel, qint16 UnloadMode)
     const int state = WindowState();
     if (UnloadMode == vbFormControlMenu && state != vbMinimized && !blnExiting) {
         setWindowStateValue(vbMinimized);
-        Cancel = blnExiting ? 0 : 1;
+        Cancel = 1;
     }
 }
 

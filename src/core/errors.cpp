@@ -2,14 +2,14 @@
 
 namespace Err {
 
-VbError fileNotFound(const QString &path)
+NumberedError fileNotFound(const QString &path)
 {
-    return VbError(FileNotFound, QStringLiteral("File not found: '%1'").arg(path));
+    return NumberedError(FileNotFound, QStringLiteral("File not found: '%1'").arg(path));
 }
 
-VbError invalidPicture(const QString &path)
+NumberedError invalidPicture(const QString &path)
 {
-    return VbError(InvalidPicture, QStringLiteral("Invalid picture: '%1'").arg(path));
+    return NumberedError(InvalidPicture, QStringLiteral("Invalid picture: '%1'").arg(path));
 }
 
 } // namespace Err

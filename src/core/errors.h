@@ -8,10 +8,10 @@
 // The one error type of the program: a number and a description, as the user is shown them.
 // Steps that fail throw it; callers either skip the step (StepSkipper) or let it travel to the
 // dispatch boundary of the window, which reports it and ends the program.
-class VbError : public std::exception
+class NumberedError : public std::exception
 {
 public:
-    VbError(int number, QString description)
+    NumberedError(int number, QString description)
         : m_number(number), m_description(std::move(description)), m_what(m_description.toUtf8())
     {}
 
@@ -39,8 +39,8 @@ inline constexpr int InvalidPicture = 481;
 inline constexpr int WrongProtocolState = 40006;
 inline constexpr int InvalidOperationAtState = 40020;
 
-VbError fileNotFound(const QString &path);
-VbError invalidPicture(const QString &path);
+NumberedError fileNotFound(const QString &path);
+NumberedError invalidPicture(const QString &path);
 } // namespace Err
 
 // Step-skipping mode: every step is attempted; a step that throws does nothing more, the failure
@@ -52,7 +52,7 @@ public:
     {
         try {
             std::forward<Step>(step)();
-        } catch (const VbError &e) {
+        } catch (const NumberedError &e) {
             remember(e.number(), e.description());
         } catch (const std::exception &e) {
             remember(0, QString::fromLocal8Bit(e.what()));

@@ -8,3 +8,4 @@
 Q_DECLARE_LOGGING_CATEGORY(lcExchange) // vestrel.exchange: connections, socket errors, logins, addresses
 Q_DECLARE_LOGGING_CATEGORY(lcSettings) // vestrel.settings: config.dat loaded and saved
 Q_DECLARE_LOGGING_CATEGORY(lcTray)     // vestrel.tray: the notification area and the window
+Q_DECLARE_LOGGING_CATEGORY(lcInstance) // vestrel.instance: one client per program folder

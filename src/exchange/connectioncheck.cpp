@@ -2,16 +2,12 @@
 
 #include <algorithm>
 
-namespace {
-
 QHostAddress unmapped(const QHostAddress &address)
 {
     bool mapped = false;
     const quint32 v4 = address.toIPv4Address(&mapped);
     return mapped && address.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress(v4) : address;
 }
-
-} // namespace
 
 bool localAddressGone(const QHostAddress &local, const QList<QHostAddress> &machine)
 {

@@ -6,6 +6,9 @@
 #include <QHostAddress>
 #include <QList>
 
+// An IPv4-mapped IPv6 address (::ffff:192.0.2.1) as the IPv4 address it carries; any other as it is.
+QHostAddress unmapped(const QHostAddress &address);
+
 // Whether a connection's local address has left the machine: it is none of the machine's addresses
 // (an IPv4-mapped IPv6 address counts as its IPv4 address). A connection whose local address is not
 // known, or a machine list that is empty because it could not be read, never judges it gone.

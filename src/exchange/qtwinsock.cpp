@@ -80,44 +80,53 @@ QtWinsock::QtWinsock(QObject *parent)
     m_addressSettle.setSingleShot(true);
     m_addressSettle.setInterval(kAddressSettleMs);
     connect(m_addresses, &MachineAddresses::changed, &m_addressSettle, qOverload<>(&QTimer::start));
-    connect(&m_addressSettle, &QTimer::timeout, this, &Winsock::AddressChange);
-    connect(m_connector, &TcpConnector::connected, this, [this](qintptr descriptor) {
-        if (!m_inCall) {
-            onConnected(descriptor);
-            return;
-        }
-        // Made at once, inside Connect(): the event still comes from the event loop.
-        QMetaObject::invokeMethod(
-            this,
-            [this, descriptor, attempt = m_attempt] {
-                if (attempt == m_attempt)
-                    onConnected(descriptor);
-                else
-                    closeDescriptor(descriptor);
-            },
-            Qt::QueuedConnection);
-    });
+    connect(&m_addressSettle, &QTimer::timeout, this, &Winsock::addressesChanged);
+    connect(m_connector, &TcpConnector::connected, this, &QtWinsock::onConnectorConnected);
     connect(m_connector, &TcpConnector::failed, this, &QtWinsock::onConnectFailed);
-    connect(m_socket, &QAbstractSocket::disconnected, this, [this] {
-        // The peer closed the connection. This is not an error event: the owner notices it by
-        // looking at State() on its next tick.
+    connect(m_socket, &QAbstractSocket::disconnected, this, &QtWinsock::onDisconnected);
+    connect(m_socket, &QIODevice::readyRead, this, &QtWinsock::onReadyRead);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &QtWinsock::onSocketError);
+}
+
+void QtWinsock::onConnectorConnected(qintptr descriptor)
+{
+    if (!m_inCall) {
+        onConnected(descriptor);
+        return;
+    }
+    // Made at once, inside Connect(): the event still comes from the event loop.
+    QMetaObject::invokeMethod(
+        this,
+        [this, descriptor, attempt = m_attempt] {
+            if (attempt == m_attempt)
+                onConnected(descriptor);
+            else
+                closeDescriptor(descriptor);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtWinsock::onDisconnected()
+{
+    // The peer closed the connection. This is not an error event: the owner notices it by looking
+    // at State() on its next tick.
+    if (m_state == sckConnected)
+        m_state = sckClosing;
+}
+
+void QtWinsock::onSocketError(QAbstractSocket::SocketError error)
+{
+    // Only a connection that was made fails here: Qt never connects this socket itself. Judged by
+    // cause: Windows reports a connection it gave up as the peer's reset.
+    const FailureShown shown = judgeFailure(socketFailure(error, m_socket->errorString()), unacknowledgedForMs());
+    if (shown == FailureShown::Closed) {
         if (m_state == sckConnected)
             m_state = sckClosing;
-    });
-    connect(m_socket, &QIODevice::readyRead, this, &QtWinsock::onReadyRead);
-    // Only a connection that was made fails here: Qt never connects this socket itself.
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        // Judged by cause: Windows reports a connection it gave up as the peer's reset.
-        const FailureShown shown = judgeFailure(socketFailure(error, m_socket->errorString()), unacknowledgedForMs());
-        if (shown == FailureShown::Closed) {
-            if (m_state == sckConnected)
-                m_state = sckClosing;
-            return;
-        }
-        const SocketErrorText text =
-            shown == FailureShown::TimedOut ? SocketErrorText{10060, "Connection timed out"} : describe(error);
-        raiseError(text.number, text.description ? QString::fromLatin1(text.description) : m_socket->errorString());
-    });
+        return;
+    }
+    const SocketErrorText text =
+        shown == FailureShown::TimedOut ? SocketErrorText{10060, "Connection timed out"} : describe(error);
+    raiseError(text.number, text.description ? QString::fromLatin1(text.description) : m_socket->errorString());
 }
 
 void QtWinsock::raiseError(qint16 number, const QString &description)
@@ -196,7 +205,7 @@ void QtWinsock::Close()
 void QtWinsock::Connect()
 {
     if (m_state != sckClosed)
-        throw VbError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
+        throw NumberedError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
     ++m_attempt;
     m_unacknowledged.invalidate();
     m_acknowledgementKnown = true;
@@ -231,20 +240,14 @@ void QtWinsock::Connect()
 
 void QtWinsock::connectTo(const QList<QHostAddress> &addresses)
 {
-    // The local port is always 0 here: the system picks one.
     m_state = sckConnecting;
     m_connector->start(addresses, static_cast<quint16>(m_remotePort));
 }
 
 QString QtWinsock::LocalIP() const
 {
-    auto text = [](const QHostAddress &address) {
-        bool mapped = false;
-        const quint32 v4 = address.toIPv4Address(&mapped);
-        return mapped ? QHostAddress(v4).toString() : address.toString();
-    };
     if (m_state == sckConnected && !m_socket->localAddress().isNull())
-        return text(m_socket->localAddress());
+        return unmapped(m_socket->localAddress()).toString();
     const QList<QHostAddress> all = QNetworkInterface::allAddresses();
     for (const QHostAddress &address : all) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
@@ -256,15 +259,16 @@ QString QtWinsock::LocalIP() const
 void QtWinsock::SendData(const QString &data)
 {
     if (m_state != sckConnected)
-        throw VbError(Err::WrongProtocolState,
-                      QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
+        throw NumberedError(
+            Err::WrongProtocolState,
+            QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
     const QScopedValueRollback inCall(m_inCall, true);
     if (!m_unacknowledged.isValid())
         m_unacknowledged.start();
     m_socket->write(data.toLatin1());
 }
 
-bool QtWinsock::SendBacklog() const
+bool QtWinsock::hasSendBacklog() const
 {
     if (m_state != sckConnected)
         return false;
@@ -282,12 +286,12 @@ qint64 QtWinsock::unacknowledgedForMs() const
     return m_acknowledgementKnown && m_unacknowledged.isValid() ? m_unacknowledged.elapsed() : -1;
 }
 
-bool QtWinsock::SendPending() const
+bool QtWinsock::hasBytesToWrite() const
 {
     return m_state == sckConnected && m_socket->bytesToWrite() > 0;
 }
 
-bool QtWinsock::LocalAddressGone() const
+bool QtWinsock::isLocalAddressGone() const
 {
     return m_state == sckConnected && localAddressGone(m_socket->localAddress(), m_addresses->addresses());
 }

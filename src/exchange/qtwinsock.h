@@ -4,6 +4,7 @@
 #include "exchange/tcpconnect.h"
 #include "exchange/winsock.h"
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -26,12 +27,13 @@ public:
     void setRemoteHost(const QString &host) override { m_remoteHost = host; }
     qint32 RemotePort() const override { return m_remotePort; }
     void setRemotePort(qint32 port) override { m_remotePort = port; }
-    void setLocalPort(qint32 port) override { m_localPort = port; }
+    // The system always picks the local port: the program only ever asks for 0.
+    void setLocalPort(qint32 /*port*/) override {}
     void Connect() override;
     QString LocalIP() const override;
-    bool LocalAddressGone() const override;
-    bool SendBacklog() const override;
-    bool SendPending() const override;
+    bool isLocalAddressGone() const override;
+    bool hasSendBacklog() const override;
+    bool hasBytesToWrite() const override;
     void SendData(const QString &data) override;
     void GetData(QString &data, qint16 maxLen) override;
 
@@ -40,7 +42,12 @@ public:
 
 private:
     void connectTo(const QList<QHostAddress> &addresses);
+    // The connector made the connection: handed to the socket at once, or from the event loop
+    // when it was made inside a call.
+    void onConnectorConnected(qintptr descriptor);
     void onConnected(qintptr descriptor);
+    void onDisconnected();
+    void onSocketError(QAbstractSocket::SocketError error);
     void onConnectFailed(const ConnectStep &step);
     // Raises the Error event: at once, or from the event loop when the failure came inside a call.
     void raiseError(qint16 number, const QString &description);
@@ -58,7 +65,6 @@ private:
     QTimer m_addressSettle;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
-    qint32 m_localPort = 0;
     qint16 m_state = sckClosed;
     // Every attempt gets a number so that an event queued for an attempt that Close() has since
     // dropped is never delivered.

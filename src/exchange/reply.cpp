@@ -55,15 +55,15 @@ void ReplyReader::forgetHalfReadMarker()
     m_online = false;
 }
 
-ReplyReader::Result ReplyReader::feed(qint16 phase, QStringView text)
+ReplyReader::Result ReplyReader::feed(Phase phase, QStringView text)
 {
     Result result;
     QList<ReplyEvent> &events = result.events;
     // What was half read for another phase than the caller's does not count in this one.
     m_phase = phase;
-    if (phase != 0)
+    if (phase != Phase::BeforePage)
         forgetHalfReadPage();
-    if (phase != 1)
+    if (phase != Phase::InPage)
         forgetHalfReadMarker();
     const char16_t *const data = text.utf16();
     const qsizetype size = text.size();
@@ -73,12 +73,10 @@ ReplyReader::Result ReplyReader::feed(qint16 phase, QStringView text)
         // character, run to the next one instead of stepping each search character by character.
         if (m_cookieState == CookieState::RestOfLine) {
             char16_t wanted = 0;
-            if (m_phase == 0 && m_pageMatched == 0)
+            if (m_phase == Phase::BeforePage && m_pageMatched == 0)
                 wanted = u'<';
-            else if (m_phase == 1 && !m_inStatus && m_openMarkers.empty() && m_markerMatched == 0)
+            else if (m_phase == Phase::InPage && !m_inStatus && m_openMarkers.empty() && m_markerMatched == 0)
                 wanted = kMarker[0];
-            else if (m_phase != 0 && m_phase != 1)
-                wanted = u'\n';
             if (wanted != 0) {
                 qsizetype j = i;
                 while (j < size && data[j] != u'\n' && data[j] != wanted)
@@ -94,8 +92,8 @@ ReplyReader::Result ReplyReader::feed(qint16 phase, QStringView text)
         if (m_cookieState != CookieState::RestOfLine || c == u'\n')
             readCookie(c, events);
         // A character that ends a status text without belonging to it may begin the next page.
-        const bool taken = m_phase == 1 && readMarker(c, events);
-        if (!taken && m_phase == 0)
+        const bool taken = m_phase == Phase::InPage && readMarker(c, events);
+        if (!taken && m_phase == Phase::BeforePage)
             readPageStart(c, events);
         ++m_pos;
         ++i;
@@ -113,7 +111,7 @@ void ReplyReader::readPageStart(QChar c, QList<ReplyEvent> &events)
         if (++m_pageMatched == kPageStartLength) {
             m_pageMatched = 0;
             m_markerMatched = 0;
-            m_phase = 1;
+            m_phase = Phase::InPage;
             events.append({ReplyEvent::Kind::PageStart, QString(), false});
         }
     } else {
@@ -123,63 +121,84 @@ void ReplyReader::readPageStart(QChar c, QList<ReplyEvent> &events)
 
 bool ReplyReader::readMarker(QChar c, QList<ReplyEvent> &events)
 {
-    const char16_t u = c.unicode();
-    if (m_inStatus) {
-        if (u == u'\r' || u == u'\n' || u == u'<') {
-            finishOutcome(events);
-            return false;
-        }
-        ++m_statusLength;
-        if (u == kOnline[m_onlineMatched]) {
-            // Success is known as soon as the status says so; what follows cannot undo it, and a
-            // reply that ends right here must not wait for a line end that never comes.
-            if (++m_onlineMatched == kOnlineLength) {
-                m_online = true;
-                finishOutcome(events);
-                return true;
-            }
-        } else {
-            m_onlineMatched = (u == u'o') ? 1 : 0;
-        }
-        if (m_statusLength == kMaxField)
-            finishOutcome(events);
-        return true;
-    }
+    if (m_inStatus)
+        return readStatusText(c.unicode(), events);
+    readAddress(c.unicode());
+    return true;
+}
 
+bool ReplyReader::readStatusText(char16_t u, QList<ReplyEvent> &events)
+{
+    if (u == u'\r' || u == u'\n' || u == u'<') {
+        finishOutcome(events);
+        return false;
+    }
+    ++m_statusLength;
+    if (u == kOnline[m_onlineMatched]) {
+        // Success is known as soon as the status says so; what follows cannot undo it, and a
+        // reply that ends right here must not wait for a line end that never comes.
+        if (++m_onlineMatched == kOnlineLength) {
+            m_online = true;
+            finishOutcome(events);
+            return true;
+        }
+    } else {
+        m_onlineMatched = (u == u'o') ? 1 : 0;
+    }
+    if (m_statusLength == kMaxField)
+        finishOutcome(events);
+    return true;
+}
+
+void ReplyReader::readAddress(char16_t u)
+{
     if (!m_openMarkers.empty()) {
         if (u == u':') {
-            const qint64 begin = m_openMarkers.front();
-            const qsizetype length = m_pos - begin;
-            // A colon right after the marker ends that marker without an outcome.
-            if (length > 0) {
-                m_address = QString::fromUtf16(m_window.data() + (begin - m_windowBase), length);
-                m_inStatus = true;
-                m_statusLength = 0;
-                m_onlineMatched = 0;
-                m_online = false;
-            }
-            m_openMarkers.clear();
-            m_windowSize = 0;
-            m_markerMatched = 0;
-            return true;
+            beginStatusText();
+            return;
         }
         Q_ASSERT(m_windowSize < qsizetype(m_window.size()));
         m_window[m_windowSize++] = u;
     }
+    matchMarker(u);
+    boundOpenMarkers();
+}
 
-    if (u == kMarker[m_markerMatched]) {
-        if (++m_markerMatched == kMarkerLength) {
-            m_markerMatched = 0;
-            if (m_openMarkers.empty()) {
-                m_windowSize = 0;
-                m_windowBase = m_pos + 1;
-            }
-            m_openMarkers.push_back(m_pos + 1);
-        }
-    } else {
-        m_markerMatched = (u == u's') ? 1 : 0;
+void ReplyReader::beginStatusText()
+{
+    const qint64 begin = m_openMarkers.front();
+    const qsizetype length = m_pos - begin;
+    // A colon right after the marker ends that marker without an outcome.
+    if (length > 0) {
+        m_address = QString::fromUtf16(m_window.data() + (begin - m_windowBase), length);
+        m_inStatus = true;
+        m_statusLength = 0;
+        m_onlineMatched = 0;
+        m_online = false;
     }
+    m_openMarkers.clear();
+    m_windowSize = 0;
+    m_markerMatched = 0;
+}
 
+void ReplyReader::matchMarker(char16_t u)
+{
+    if (u != kMarker[m_markerMatched]) {
+        m_markerMatched = (u == u's') ? 1 : 0;
+        return;
+    }
+    if (++m_markerMatched < kMarkerLength)
+        return;
+    m_markerMatched = 0;
+    if (m_openMarkers.empty()) {
+        m_windowSize = 0;
+        m_windowBase = m_pos + 1;
+    }
+    m_openMarkers.push_back(m_pos + 1);
+}
+
+void ReplyReader::boundOpenMarkers()
+{
     // A marker whose address has outgrown the bound without a colon is dropped.
     while (!m_openMarkers.empty() && m_pos + 1 - m_openMarkers.front() > kMaxField)
         m_openMarkers.pop_front();
@@ -192,17 +211,16 @@ bool ReplyReader::readMarker(QChar c, QList<ReplyEvent> &events)
         m_windowSize -= dead;
         m_windowBase += dead;
     }
-    return true;
 }
 
-ReplyReader::Result ReplyReader::endOfStream(qint16 phase)
+ReplyReader::Result ReplyReader::endOfStream(Phase phase)
 {
     Result result;
     result.phase = phase;
     // A status text still open when its connection ends has said all it will: not "online".
-    if (phase == 1 && m_inStatus) {
+    if (phase == Phase::InPage && m_inStatus) {
         finishOutcome(result.events);
-        result.phase = 0;
+        result.phase = Phase::BeforePage;
     }
     reset();
     return result;
@@ -215,7 +233,7 @@ void ReplyReader::finishOutcome(QList<ReplyEvent> &events)
     m_statusLength = 0;
     m_onlineMatched = 0;
     m_online = false;
-    m_phase = 0;
+    m_phase = Phase::BeforePage;
     m_pageMatched = 0;
 }
 

@@ -45,16 +45,20 @@ public:
     // Cookie value, plus the address window and its not yet compacted prefix.
     static constexpr qsizetype kMaxCarry = kMaxCookie + 2 * (kMaxField + 1);
 
+    // The login phase: before a page start the reader looks for one, within a page for the status
+    // marker. The window keeps it as a number (0 and 1) and converts it where it hands it over.
+    enum class Phase : qint16 { BeforePage = 0, InPage = 1 };
+
     struct Result {
-        QList<ReplyEvent> events; // what the piece completed, in stream order
-        qint16 phase = 0;         // the login phase after the piece
+        QList<ReplyEvent> events;        // what the piece completed, in stream order
+        Phase phase = Phase::BeforePage; // the login phase after the piece
     };
 
     // Reads the next piece of the stream in the given login phase.
-    Result feed(qint16 phase, QStringView text);
+    Result feed(Phase phase, QStringView text);
     // The stream has ended (its connection is closed): a status text still open is judged, and
     // everything half read is forgotten, so nothing of it joins the next connection's text.
-    Result endOfStream(qint16 phase);
+    Result endOfStream(Phase phase);
 
     // Characters carried over to the next piece.
     qsizetype carriedSize() const { return m_windowSize + m_address.size() + m_cookie.size(); }
@@ -67,20 +71,28 @@ private:
     void readPageStart(QChar c, QList<ReplyEvent> &events);
     void readCookie(QChar c, QList<ReplyEvent> &events);
     void finishCookieLine(QList<ReplyEvent> &events);
-    // Returns false when c ends the status text without belonging to it.
+    // Within a page: the status text once a marker's address has ended, else the marker and its
+    // address. Returns false when c ends the status text without belonging to it.
     bool readMarker(QChar c, QList<ReplyEvent> &events);
+    bool readStatusText(char16_t u, QList<ReplyEvent> &events);
+    void readAddress(char16_t u);
+    // The colon that ends the oldest open marker's address: its status text begins.
+    void beginStatusText();
+    void matchMarker(char16_t u);
+    // Drops markers whose address outgrew kMaxField and compacts the window behind them.
+    void boundOpenMarkers();
     void finishOutcome(QList<ReplyEvent> &events);
     void forgetHalfReadPage();
     void forgetHalfReadMarker();
 
     // The phase of the piece being read: the caller's, as it moves through the piece.
-    qint16 m_phase = 0;
+    Phase m_phase = Phase::BeforePage;
     qint64 m_pos = 0; // characters read so far
 
-    // Page start, phase 0: characters of "<html>" matched, spaces skipped.
+    // Page start, before a page: characters of "<html>" matched, spaces skipped.
     int m_pageMatched = 0;
 
-    // Status marker, phase 1.
+    // Status marker, within a page.
     int m_markerMatched = 0;
     // Where the address text of each marker still waiting for its colon begins, oldest first.
     // Every marker's address runs to the same first colon, so the oldest one gets it. Markers

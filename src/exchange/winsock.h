@@ -39,14 +39,14 @@ public:
     virtual QString LocalIP() const = 0;
     // Whether the open connection's local address has left the machine, so that nothing sent on it
     // can arrive any more. False without a connection.
-    virtual bool LocalAddressGone() const = 0;
+    virtual bool isLocalAddressGone() const = 0;
     // Whether what was sent earlier still waits for the peer: not yet handed to the system, or
     // handed over but not acknowledged. False without a connection, or where it cannot be known.
-    virtual bool SendBacklog() const = 0;
+    virtual bool hasSendBacklog() const = 0;
     // Whether part of what was sent earlier has not even been handed to the system yet. On a live
     // connection that lasts only until the socket reports it can write again.
-    virtual bool SendPending() const = 0;
-    // Queues the whole text for sending, one byte per character. Throws VbError when not connected.
+    virtual bool hasBytesToWrite() const = 0;
+    // Queues the whole text for sending, one byte per character. Throws NumberedError when not connected.
     virtual void SendData(const QString &data) = 0;
     // Moves at most maxLen received bytes, oldest first, into data (one character per byte).
     virtual void GetData(QString &data, qint16 maxLen) = 0;
@@ -55,7 +55,7 @@ signals:
     void ConnectEvent();
     void DataArrival(qint32 bytesTotal);
     // The system reports that the machine's addresses have changed.
-    void AddressChange();
+    void addressesChanged();
     void Error(qint16 number, const QString &description, qint32 scode, const QString &source, const QString &helpFile,
                qint32 helpContext, bool cancelDisplay);
 };

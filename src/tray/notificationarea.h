@@ -10,7 +10,7 @@ class NotificationArea : public QObject
 {
     Q_OBJECT
 public:
-    enum Operation { NIM_ADD = 0, NIM_MODIFY = 1, NIM_DELETE = 2 };
+    enum Operation { NIM_ADD = 0, NIM_DELETE = 2 };
 
     using QObject::QObject;
 

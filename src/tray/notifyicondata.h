@@ -1,5 +1,11 @@
 #pragma once
 
+// The record and the shell's numbers below carry the shell's own names, which <windows.h> defines as
+// macros: a file that includes both fails here, rather than with a wall of errors inside the macros.
+#if defined(NOTIFYICONDATA) || defined(WM_MOUSEMOVE)
+#error "tray/notifyicondata.h names what <windows.h> defines as macros: no file may include both"
+#endif
+
 #include <QIcon>
 #include <QString>
 
@@ -26,9 +32,7 @@ inline constexpr quint32 NIF_TIP = 4;
 inline constexpr quint32 WM_MOUSEMOVE = 0x200;
 
 // Mouse messages the shell reports for the icon.
-inline constexpr int WM_LBUTTONDOWN = 513;
 inline constexpr int WM_LBUTTONUP = 514;
 inline constexpr int WM_LBUTTONDBLCLK = 515;
 inline constexpr int WM_RBUTTONDOWN = 516;
-inline constexpr int WM_RBUTTONUP = 517;
 inline constexpr int WM_MBUTTONDOWN = 519;

@@ -87,12 +87,6 @@ bool QtNotificationArea::Shell_NotifyIcon(Operation operation, const NOTIFYICOND
             return false;
         m_icon->hide();
         return true;
-    case NIM_MODIFY:
-        if (!m_icon->isVisible() || nid.hWnd != m_hWnd || nid.uID != m_uID)
-            return false;
-        m_icon->setIcon(nid.hIcon);
-        m_icon->setToolTip(nid.tip());
-        return true;
     }
     return false;
 }

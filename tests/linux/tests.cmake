@@ -12,12 +12,10 @@
 
 # The network changing under the client, in network namespaces that run.sh makes for the run (root
 # only; 77 with the reason otherwise). The system's own time-outs run at their real pace here.
-add_executable(tst_netns tst_netns.cpp)
-target_link_libraries(tst_netns PRIVATE vestrel_testsupport Qt6::Test vestrel_warnings)
+vestrel_add_test(linux/tst_netns RUN_WITH bash ${CMAKE_CURRENT_SOURCE_DIR}/netns/run.sh)
 target_compile_definitions(tst_netns PRIVATE DDNS_SIM_PATH="$<TARGET_FILE:ddns-sim>")
 add_dependencies(tst_netns ddns-sim)
-add_test(NAME tst_netns COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/netns/run.sh $<TARGET_FILE:tst_netns>)
-set_tests_properties(tst_netns PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 240 ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
+set_tests_properties(tst_netns PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 240)
 
 # The chaos soak's own arithmetic: its windows, its schedule and the checksums of its delay line.
 # The soak itself runs for minutes as root, through `make chaos`, not here.
@@ -53,12 +51,10 @@ endif()
 if(TARGET Qt6::DBus)
   add_executable(sniwatcher support/sniwatcher.cpp)
   target_link_libraries(sniwatcher PRIVATE Qt6::DBus vestrel_warnings)
-  add_executable(tst_tray_dbus tst_tray_dbus.cpp)
-  target_link_libraries(tst_tray_dbus PRIVATE vestrel_testsupport Qt6::Test vestrel_warnings)
+  vestrel_add_test(linux/tst_tray_dbus RUN_WITH bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/tray-dbus.sh)
   target_compile_definitions(tst_tray_dbus PRIVATE SNI_WATCHER_PATH="$<TARGET_FILE:sniwatcher>")
   add_dependencies(tst_tray_dbus sniwatcher)
-  add_test(NAME tst_tray_dbus COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/desktop/tray-dbus.sh $<TARGET_FILE:tst_tray_dbus>)
-  set_tests_properties(tst_tray_dbus PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
+  set_tests_properties(tst_tray_dbus PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 endif()
 
 # The application icon and the install into the user's own space. The PNGs are what the SVGs draw

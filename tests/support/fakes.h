@@ -58,7 +58,7 @@ public:
     qint16 State() const override
     {
         if (failState)
-            throw VbError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
+            throw NumberedError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
         return state;
     }
     void Close() override
@@ -86,23 +86,23 @@ public:
         if (onConnect)
             onConnect();
         if (failConnect)
-            throw VbError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
+            throw NumberedError(Err::InvalidOperationAtState, QStringLiteral("Invalid operation at current state"));
         state = sckConnecting;
     }
     QString LocalIP() const override
     {
         if (failLocalIP)
-            throw VbError(Err::WrongProtocolState, QStringLiteral("No local address"));
+            throw NumberedError(Err::WrongProtocolState, QStringLiteral("No local address"));
         return localIP;
     }
-    bool LocalAddressGone() const override { return state == sckConnected && localAddressGone; }
-    bool SendBacklog() const override { return state == sckConnected && (sendBacklog || sendPending); }
-    bool SendPending() const override { return state == sckConnected && sendPending; }
+    bool isLocalAddressGone() const override { return state == sckConnected && localAddressGone; }
+    bool hasSendBacklog() const override { return state == sckConnected && (sendBacklog || sendPending); }
+    bool hasBytesToWrite() const override { return state == sckConnected && sendPending; }
     void SendData(const QString &data) override
     {
         calls << QStringLiteral("SendData");
         if (failSend || state != sckConnected)
-            throw VbError(
+            throw NumberedError(
                 Err::WrongProtocolState,
                 QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
         sent << data;
@@ -126,7 +126,7 @@ public:
         state = sckError;
         emit Error(number, description, 0, QStringLiteral("Winsock"), QString(), 0, false);
     }
-    void raiseAddressChange() { emit AddressChange(); }
+    void raiseAddressesChanged() { emit addressesChanged(); }
     void deliver(const QByteArray &bytes)
     {
         incoming += bytes;
@@ -165,9 +165,7 @@ public:
 
     bool Shell_NotifyIcon(Operation operation, const NOTIFYICONDATA &nid) override
     {
-        calls << (operation == NIM_ADD      ? QStringLiteral("add")
-                  : operation == NIM_DELETE ? QStringLiteral("delete")
-                                            : QStringLiteral("modify"));
+        calls << (operation == NIM_ADD ? QStringLiteral("add") : QStringLiteral("delete"));
         if (!available)
             return false;
         if (operation == NIM_ADD) {

@@ -18,7 +18,7 @@ QString sidString(PSID sid)
     LPWSTR text = nullptr;
     if (!ConvertSidToStringSidW(sid, &text))
         return QStringLiteral("?");
-    const QString result = QString::fromWCharArray(text);
+    QString result = QString::fromWCharArray(text);
     LocalFree(text);
     return result;
 }

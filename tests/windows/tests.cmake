@@ -2,7 +2,7 @@
 # `make test-windows`.
 
 # The Windows files' answers to the system, with the test playing the system where Wine does not.
-vestrel_add_test(tst_platform_win)
+vestrel_add_test(windows/tst_platform_win)
 
 # A process of another user's that serves the client's pipe name first, for tst_singleinstance.
 add_executable(pipestandin support/pipestandin.cpp)
@@ -11,13 +11,10 @@ target_compile_definitions(tst_singleinstance PRIVATE PIPE_STAND_IN_PATH="$<TARG
 add_dependencies(tst_singleinstance pipestandin)
 
 # The application manifest in the built programs, read as Windows reads it.
-add_executable(tst_manifest windows/tst_manifest.cpp)
-target_link_libraries(tst_manifest PRIVATE Qt6::Test vestrel_warnings)
+vestrel_add_test(windows/tst_manifest)
 target_compile_definitions(tst_manifest PRIVATE
   VESTREL_PROGRAM_PATH="$<TARGET_FILE:vestrel>" VESTREL_INSTANCE_PATH="$<TARGET_FILE:vestrel-instance>")
 add_dependencies(tst_manifest vestrel vestrel-instance)
-add_test(NAME tst_manifest COMMAND tst_manifest)
-set_tests_properties(tst_manifest PROPERTIES ENVIRONMENT "${VESTREL_TEST_ENVIRONMENT}")
 
 # The program folder as a user unzips it (cmake --install of this tree), under Wine on a virtual X
 # display with an XEmbed tray, against the simulator on a loopback port drawn once for this tree:

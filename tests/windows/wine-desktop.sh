@@ -183,7 +183,7 @@ grep -E '^request [0-9]+ ' "$work/simulator.log" | grep -vE ' user=desktop ok( |
 # keyboard focus stays on openbox's own window and no key reaches Wine at all. Wine differs from
 # Windows in what it enforces: it grabs no pointer for SetCapture, so a click on the bare desktop
 # never reaches the menu, and it holds no foreground rule, so the menu closed on these before it asked
-# for the foreground too (tst_tray checks that it asks first). Its tray answers no NIM_SETFOCUS; the
+# for the foreground too (tst_trayhandlers checks that it asks first). Its tray answers no NIM_SETFOCUS; the
 # log shows that Qt's tray window, which the call needs, was found.
 step "the tray menu: Esc, a click on another program's window, Down then Return"
 x() { timeout 10 "$@"; }

@@ -185,4 +185,4 @@ void TestStatus::unloadablePictureFromTheCheckBoxGoesOn()
 }
 
 QTEST_MAIN(TestStatus)
-#include "tst_status.moc"
+#include "tst_statushandlers.moc"

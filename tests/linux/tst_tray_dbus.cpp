@@ -113,7 +113,8 @@ void TestTrayDBus::followsTheWatcherWithoutAskingIt()
     constexpr int idleMs = 5000;
     QTest::qWait(idleMs);
     const qsizetype idleCalls = watcher->calls.size() - before;
-    qInfo("calls to the watcher per minute while idle: %.1f", idleCalls * 60000.0 / idleMs);
+    qInfo("calls to the watcher per minute while idle: %.1f",
+          static_cast<double>(idleCalls) * 60000.0 / static_cast<double>(idleMs));
     QVERIFY2(idleCalls == 0, qPrintable(watcher->calls.mid(before).join(QLatin1String("; "))));
 
     // A hung watcher stalls nothing: a 100 ms timer keeps its pace.

@@ -505,4 +505,4 @@ int main(int argc, char *argv[])
     return QTest::qExec(&tc, argc, argv);
 }
 
-#include "tst_settings.moc"
+#include "tst_settingshandlers.moc"

@@ -402,7 +402,7 @@ void TestTray::anotherStartLearnsWhatHappened()
         break;
     case Asked::WhileFailureIsShown:
         t.services.whileBoxIsOpen = ask;
-        t->dispatch([] { throw VbError(Err::InvalidPicture, QStringLiteral("Invalid picture")); });
+        t->dispatch([] { throw NumberedError(Err::InvalidPicture, QStringLiteral("Invalid picture")); });
         QCOMPARE(t.services.boxes.size(), 1);
         break;
     }
@@ -443,7 +443,7 @@ void TestTray::closeRequests_data()
     QTest::newRow("close box while shown") << true << false << frmDDNS::vbFormControlMenu << true;
     QTest::newRow("close box while minimised") << false << false << frmDDNS::vbFormControlMenu << false;
     QTest::newRow("close box after Exit") << true << true << frmDDNS::vbFormControlMenu << false;
-    for (qint16 reason : {frmDDNS::vbFormCode, frmDDNS::vbAppWindows, qint16(3), qint16(4)}) {
+    for (qint16 reason : {qint16(1), frmDDNS::vbAppWindows, qint16(3), qint16(4)}) {
         QTest::addRow("reason %d while shown", reason) << true << false << reason << false;
         QTest::addRow("reason %d in the tray", reason) << false << false << reason << false;
     }
@@ -753,7 +753,7 @@ void TestTray::realNotificationAreaAddsARefusedIconAgain()
 
     // Ten checks, two seconds apart, and then two once the watch is over.
     for (int check = 1; check <= 10; ++check)
-        area.checkIconStands(check * QtNotificationArea::iconCheckIntervalMs);
+        area.checkIconStands(qint64{check} * QtNotificationArea::iconCheckIntervalMs);
     area.checkIconStands(QtNotificationArea::iconWatchMs);
     area.checkIconStands(QtNotificationArea::iconWatchMs + QtNotificationArea::iconCheckIntervalMs);
     qInstallMessageHandler(g_nextHandler);
@@ -778,4 +778,4 @@ void TestTray::onlyWindowsTellsWhetherTheIconStands()
 }
 
 QTEST_MAIN(TestTray)
-#include "tst_tray.moc"
+#include "tst_trayhandlers.moc"
