@@ -35,6 +35,14 @@ tidy)
       echo "$f"
     done)
     [[ -n "$files" ]] || return 0
+    # The moc output a test includes (tst_x.moc) exists only once its target's moc step has run,
+    # and `make windows` builds the program alone.
+    local autogen=()
+    mapfile -t autogen < <(cmake --build "$dir" --target help 2>/dev/null |
+      sed -nE 's/^(\.\.\. )?([A-Za-z0-9_]+_autogen)(:.*)?$/\2/p')
+    if ((${#autogen[@]})); then
+      cmake --build "$dir" -j "$(nproc)" --target "${autogen[@]}" >/dev/null
+    fi
     # A cross compiler's target and C++ library, which clang does not find by itself from its name.
     local compiler args=()
     if [[ -n "$skip" ]]; then
